@@ -37,11 +37,16 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, DWORD ioctl, void* in, DWORD inSi
     TraceMessage(6, "%s Enter", "CKsIrpTarget::SyncIoctl()");
     DWORD local = 0;
     DWORD& returned = bytesReturned ? *bytesReturned : local;
-    HRESULT hr = E_FAIL;
+    HRESULT hr = Request(handle, ioctl, in, inSize, out, outSize, returned);
+    TraceMessage(6, "%s Leave, returning %#08x", "CKsIrpTarget::SyncIoctl", static_cast<unsigned>(hr));
+    return hr;
+}
+
+HRESULT CKsIrpTarget::Request(HANDLE handle, DWORD ioctl, void* in, DWORD inSize, void* out, DWORD outSize,
+                              DWORD& returned) {
     if (!IsValidHandle(handle)) {
         TraceMessage(1, "CKsIrpTarget::SyncIoctl Invalid Handle");
-        TraceMessage(6, "%s Leave, returning %#08x", "CKsIrpTarget::SyncIoctl", static_cast<unsigned>(hr));
-        return hr;
+        return E_FAIL;
     }
 #ifdef VELMOR_PANEL_BUILD
     // The panel only reads properties; it never streams.
@@ -60,6 +65,7 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, DWORD ioctl, void* in, DWORD inSi
     // The low bit keeps the completion off the handle's completion port.
     overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
 
+    HRESULT hr = E_FAIL;
     if (DeviceApi().DeviceIoControl(handle, ioctl, in, inSize, out, outSize, &returned, &overlapped)) {
         hr = S_OK;
     } else {
@@ -80,7 +86,6 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, DWORD ioctl, void* in, DWORD inSi
         }
     }
     CloseHandle(event);
-    TraceMessage(6, "%s Leave, returning %#08x", "CKsIrpTarget::SyncIoctl", static_cast<unsigned>(hr));
     return hr;
 }
 

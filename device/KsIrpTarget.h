@@ -34,4 +34,8 @@ protected:
     ~CKsIrpTarget() = default;
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
+
+private:
+    static HRESULT Request(HANDLE handle, DWORD ioctl, void* in, DWORD inSize, void* out, DWORD outSize,
+                           DWORD& returned);
 };
