@@ -57,12 +57,13 @@ struct DeviceApiTable {
     HRESULT(WINAPI* CoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 };
 
-// The table in force.
+// The table in force: an installed one, else the virtual device when the
+// environment says VELMOR_DEVICE=simulated, else the real Win32 one.
 const DeviceApiTable& DeviceApi();
 
 // The real Win32 table.
 const DeviceApiTable& RealDeviceApi();
 
-// Puts another table behind the seam (null: the real one again). Call before
+// Puts another table behind the seam (null: back to the selected one). Call before
 // any device handle is opened; the table must outlive its use.
 void InstallDeviceApi(const DeviceApiTable* table);

@@ -1,0 +1,136 @@
+// The virtual device's state, shared by every process that talks to it: a
+// named mapping per device instance ("VelmorR5R6Sim_<instance>"). Fixed-size
+// fields only, so 32-bit and 64-bit processes see the same layout.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sim {
+
+constexpr uint32_t kStateMagic = 0x56534D31;  // "VSM1"
+constexpr uint32_t kStateVersion = 1;
+constexpr uint32_t kMaxPins = 8;
+constexpr uint32_t kMaxChannels = 8;
+constexpr uint32_t kReportLogSize = 128;
+constexpr uint32_t kReportBytes = 64;
+constexpr uint32_t kMaxNotifyWindows = 16;
+constexpr uint32_t kDefaultHidOutputLength = 64;
+constexpr uint32_t kDefaultVendorReplyLength = 72;
+
+enum Model : uint32_t {
+    kModelR6 = 0,       // render, line-in capture, S/PDIF capture
+    kModelR5 = 1,       // render only
+};
+
+enum AliasFault : uint32_t {
+    kAliasPresent = 0,
+    kAliasMissing = 1,
+    kAliasRemoved = 2,
+};
+
+// What a user can set; survives plug and unplug, cleared by reset.
+struct Config {
+    uint32_t model;
+    uint32_t fullSpeed;            // 1: the "VMR5R6FS" service instead of "VMR5R6HS"
+    uint32_t renderChannels;       // MaximumChannels of the render pin
+    uint32_t maxBits;              // widest PCM the pins announce: 16, 24 or 32
+    uint32_t burst;                // 1: complete packets as soon as they are queued
+    // Faults.
+    uint32_t stallCompletions;     // 1: running pins never complete
+    uint32_t refuseChannelMask;    // bit n: pin creation with n channels is refused
+    uint32_t refuseFirstVendorSet; // 1: the first vendor property set is unknown
+    uint32_t vendorReplyLength;    // bytes of the vendor status reply (72)
+    uint32_t hidOutputLength;      // HID output report length (64)
+    uint32_t hidExtraInterfaces;   // foreign HID interfaces listed before the device's
+    uint32_t alias;                // AliasFault of the render alias
+};
+
+struct ChannelCounters {
+    uint64_t frames;               // frames received (render) or delivered (capture)
+    uint64_t breaks;               // samples off the test pattern after lock-on
+    uint32_t locked;               // 1 once the pattern was found
+    uint32_t reserved;
+};
+
+// One pin instance; index = pin id.
+struct Stream {
+    uint32_t open;                 // 1 while an instance exists
+    uint32_t ownerPid;
+    uint32_t state;                // KSSTATE
+    uint32_t capture;              // 1 for a capture pin
+    uint32_t rate;                 // frames per second on the pin
+    uint32_t bits;                 // container bits per sample
+    uint32_t validBits;
+    uint32_t channels;
+    uint32_t dsd;                  // 0, 64, 128 or 256 while the device reads DSD
+    uint32_t starved;              // 1 while running with nothing queued
+    uint64_t queued;               // packets accepted
+    uint64_t completed;            // packets completed with data
+    uint64_t cancelled;            // packets ended by stop, reset, close or removal
+    uint64_t underruns;            // times the device ran dry while running
+    uint64_t bytes;                // data bytes moved
+    ChannelCounters channel[kMaxChannels];
+};
+
+struct Report {
+    uint64_t time;                 // FILETIME of the write, 100 ns units
+    uint32_t length;               // bytes written
+    uint32_t pid;
+    uint8_t data[kReportBytes];    // first 64 bytes
+};
+
+struct NotifyWindow {
+    uint32_t hwnd;                 // 0: free slot
+    uint32_t pid;
+    uint32_t allClasses;           // 1: every interface class
+    uint32_t reserved;
+    GUID classGuid;
+};
+
+struct SharedState {
+    uint32_t magic;
+    uint32_t version;
+    uint32_t size;
+    uint32_t present;              // 1 while plugged in
+    uint32_t generation;           // grows at every removal: older handles are dead
+    uint32_t dsdMode;              // 0, 64, 128 or 256 after the DSD mode reports
+    uint32_t markerState;          // last value of the DSD-marker report
+    uint32_t markerReports;        // DSD-marker reports received
+    int32_t volumeSteps;           // volume key presses, + and -
+    uint32_t lastVolumeKey;        // 0 released, 1 up, 2 down
+    Config config;
+    uint32_t reportCount;          // reports received since reset; log keeps the last 128
+    uint32_t reserved;
+    Report reports[kReportLogSize];
+    Stream streams[kMaxPins];
+    NotifyWindow notify[kMaxNotifyWindows];
+};
+
+Config DefaultConfig();
+
+// The shared state of this process's device instance, attached on first use
+// (instance from VELMOR_SIM_INSTANCE, else "default"). Null when no mapping
+// could be made.
+SharedState* State();
+
+// Attaches this process to another device instance (tests give each process
+// its own). Returns false when the mapping cannot be made.
+bool Attach(const char* instance);
+const char* InstanceName();
+
+// Cross-process lock for multi-field updates (report log, pin instances, notify table).
+class StateLock {
+public:
+    StateLock();
+    ~StateLock();
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+};
+
+uint64_t NowFileTime();
+bool ProcessAlive(uint32_t pid);
+
+}  // namespace sim

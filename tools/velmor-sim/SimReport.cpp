@@ -1,0 +1,207 @@
+#include "SimReport.h"
+
+#include "simulator/SimModel.h"
+#include "device/SupportedDevices.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+
+const char* const kStateNames[] = {"STOP", "ACQUIRE", "PAUSE", "RUN"};
+
+const char* StateName(uint32_t state) { return state < 4 ? kStateNames[state] : "?"; }
+const char* OnOff(uint32_t value) { return value ? "on" : "off"; }
+const char* AliasName(uint32_t alias) {
+    return alias == sim::kAliasMissing ? "missing" : alias == sim::kAliasRemoved ? "removed" : "present";
+}
+
+std::string Line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Line(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    return std::string(text) + "\n";
+}
+
+std::string ReportBytes(const sim::Report& report) {
+    std::string hex;
+    uint32_t shown = report.length < 8 ? report.length : 8;
+    for (uint32_t i = 0; i < shown; ++i) {
+        char byte[4];
+        snprintf(byte, sizeof(byte), i ? " %02X" : "%02X", report.data[i]);
+        hex += byte;
+    }
+    return hex;
+}
+
+// Milliseconds of the Unix epoch, from a FILETIME.
+uint64_t UnixMs(uint64_t fileTime) { return (fileTime - 116444736000000000ull) / 10000; }
+
+void Key(Writer& w, const char* key, uint64_t value) {
+    w.Key(key);
+    w.Uint64(value);
+}
+
+void Text(Writer& w, const char* key, const char* value) {
+    w.Key(key);
+    w.String(value);
+}
+
+void Flag(Writer& w, const char* key, bool value) {
+    w.Key(key);
+    w.Bool(value);
+}
+
+}  // namespace
+
+std::string StatusText(const sim::SharedState& s) {
+    const sim::Config& c = s.config;
+    std::string out;
+    out += Line("present %s", s.present ? "yes" : "no");
+    out += Line("model %s", c.model == sim::kModelR5 ? "R5" : "R6");
+    out += Line("service %s", sim::ServiceName(c));
+    out += Line("usb VID_%04X&PID_%04X", kVelmorVendorId, sim::ProductId(c));
+    out += Line("render-channels %u", c.renderChannels);
+    out += Line("max-bits %u", c.maxBits);
+    out += Line("burst %s", OnOff(c.burst));
+    out += Line("dsd-mode %u", s.dsdMode);
+    out += Line("marker %u reports %u", s.markerState, s.markerReports);
+    out += Line("volume-steps %d", s.volumeSteps);
+    out += Line("reports %u", s.reportCount);
+    out += Line("fault stall %s", OnOff(c.stallCompletions));
+    out += Line("fault refuse-channels 0x%X", c.refuseChannelMask);
+    out += Line("fault refuse-vendor-set %s", OnOff(c.refuseFirstVendorSet));
+    out += Line("fault vendor-reply %u", c.vendorReplyLength);
+    out += Line("fault hid-report-length %u", c.hidOutputLength);
+    out += Line("fault hid-interfaces %u", c.hidExtraInterfaces);
+    out += Line("fault alias %s", AliasName(c.alias));
+    for (uint32_t pin = 0; pin < sim::kMaxPins; ++pin) {
+        const sim::Stream& st = s.streams[pin];
+        if (!st.open && !st.completed) continue;
+        out += Line("stream %u %s %s state %s rate %u bits %u valid %u channels %u dsd %u", pin,
+                    st.capture ? "capture" : "render", st.open ? "open" : "closed", StateName(st.state), st.rate,
+                    st.bits, st.validBits, st.channels, st.dsd);
+        out += Line("stream %u packets queued %" PRIu64 " completed %" PRIu64 " cancelled %" PRIu64
+                    " underruns %" PRIu64,
+                    pin, st.queued, st.completed, st.cancelled, st.underruns);
+        for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
+            out += Line("stream %u channel %u frames %" PRIu64 " breaks %" PRIu64 " locked %s", pin, ch,
+                        st.channel[ch].frames, st.channel[ch].breaks, st.channel[ch].locked ? "yes" : "no");
+        }
+    }
+    return out;
+}
+
+std::string StatusJson(const sim::SharedState& s) {
+    const sim::Config& c = s.config;
+    rapidjson::StringBuffer buffer;
+    Writer w(buffer);
+    w.StartObject();
+    Flag(w, "present", s.present != 0);
+    Text(w, "model", c.model == sim::kModelR5 ? "R5" : "R6");
+    Text(w, "service", sim::ServiceName(c));
+    Key(w, "vendor_id", kVelmorVendorId);
+    Key(w, "product_id", sim::ProductId(c));
+    Key(w, "render_channels", c.renderChannels);
+    Key(w, "max_bits", c.maxBits);
+    Flag(w, "burst", c.burst != 0);
+    Key(w, "dsd_mode", s.dsdMode);
+    Key(w, "marker", s.markerState);
+    Key(w, "marker_reports", s.markerReports);
+    w.Key("volume_steps");
+    w.Int(s.volumeSteps);
+    Key(w, "reports", s.reportCount);
+    w.Key("faults");
+    w.StartObject();
+    Flag(w, "stall", c.stallCompletions != 0);
+    Key(w, "refuse_channels", c.refuseChannelMask);
+    Flag(w, "refuse_vendor_set", c.refuseFirstVendorSet != 0);
+    Key(w, "vendor_reply", c.vendorReplyLength);
+    Key(w, "hid_report_length", c.hidOutputLength);
+    Key(w, "hid_interfaces", c.hidExtraInterfaces);
+    Text(w, "alias", AliasName(c.alias));
+    w.EndObject();
+    w.Key("streams");
+    w.StartArray();
+    for (uint32_t pin = 0; pin < sim::kMaxPins; ++pin) {
+        const sim::Stream& st = s.streams[pin];
+        if (!st.open && !st.completed) continue;
+        w.StartObject();
+        Key(w, "pin", pin);
+        Text(w, "direction", st.capture ? "capture" : "render");
+        Flag(w, "open", st.open != 0);
+        Text(w, "state", StateName(st.state));
+        Key(w, "rate", st.rate);
+        Key(w, "bits", st.bits);
+        Key(w, "valid_bits", st.validBits);
+        Key(w, "channels", st.channels);
+        Key(w, "dsd", st.dsd);
+        Key(w, "queued", st.queued);
+        Key(w, "completed", st.completed);
+        Key(w, "cancelled", st.cancelled);
+        Key(w, "underruns", st.underruns);
+        w.Key("channel");
+        w.StartArray();
+        for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
+            w.StartObject();
+            Key(w, "frames", st.channel[ch].frames);
+            Key(w, "breaks", st.channel[ch].breaks);
+            Flag(w, "locked", st.channel[ch].locked != 0);
+            w.EndObject();
+        }
+        w.EndArray();
+        w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+    return std::string(buffer.GetString()) + "\n";
+}
+
+namespace {
+
+template <typename F>
+void ForEachReport(const sim::SharedState& s, F f) {
+    uint32_t count = s.reportCount;
+    uint32_t first = count > sim::kReportLogSize ? count - sim::kReportLogSize : 0;
+    for (uint32_t i = first; i < count; ++i) f(i, s.reports[i % sim::kReportLogSize]);
+}
+
+}  // namespace
+
+std::string ReportsText(const sim::SharedState& s) {
+    std::string out;
+    ForEachReport(s, [&](uint32_t index, const sim::Report& r) {
+        out += Line("report %u time %" PRIu64 " length %u pid %u bytes %s", index, UnixMs(r.time), r.length, r.pid,
+                    ReportBytes(r).c_str());
+    });
+    return out;
+}
+
+std::string ReportsJson(const sim::SharedState& s) {
+    rapidjson::StringBuffer buffer;
+    Writer w(buffer);
+    w.StartArray();
+    ForEachReport(s, [&](uint32_t index, const sim::Report& r) {
+        w.StartObject();
+        Key(w, "index", index);
+        Key(w, "time_ms", UnixMs(r.time));
+        Key(w, "length", r.length);
+        Key(w, "pid", r.pid);
+        w.Key("bytes");
+        w.StartArray();
+        for (uint32_t i = 0; i < r.length && i < sim::kReportBytes; ++i) w.Uint(r.data[i]);
+        w.EndArray();
+        w.EndObject();
+    });
+    w.EndArray();
+    return std::string(buffer.GetString()) + "\n";
+}
