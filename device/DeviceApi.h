@@ -10,6 +10,7 @@
 #include <mmsystem.h>
 #include <setupapi.h>
 #include <dbt.h>
+#include <winioctl.h>
 #include <ks.h>
 
 extern "C" {
