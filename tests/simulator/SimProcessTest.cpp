@@ -1,0 +1,120 @@
+// One device for every process: while this process streams, the control tool
+// and other programs (of both architectures) see the stream.
+#include "SimHarness.h"
+
+#include "tests/support/ChildProcess.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace simtest {
+namespace {
+
+class SimProcesses : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", sim::InstanceName());
+    }
+    void TearDown() override {
+        SetEnvironmentVariableA("VELMOR_DEVICE", nullptr);
+        SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", nullptr);
+        SimTest::TearDown();
+    }
+};
+
+// Streams the test pattern to pin 0 in real time (10 ms packets, four queued)
+// until stopped.
+class Player {
+public:
+    explicit Player(const PinFormat& format) : m_format(format) {
+        m_filter = OpenFilter();
+        EXPECT_EQ(DWORD(0), CreatePin(m_filter, 0, format, &m_pin));
+        StepTo(m_pin, KSSTATE_STOP, KSSTATE_PAUSE);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~Player() {
+        m_stop = true;
+        m_thread.join();
+        StepTo(m_pin, KSSTATE_RUN, KSSTATE_STOP);
+        Api().CloseHandle(m_pin);
+        Api().CloseHandle(m_filter);
+    }
+
+private:
+    void Run() {
+        const uint32_t frames = m_format.rate / 100;
+        const unsigned frameBytes = m_format.channels * m_format.bits / 8;
+        std::unique_ptr<Packet> packets[4];
+        uint64_t next = 0;
+        for (auto& p : packets) {
+            p = std::make_unique<Packet>(frames * frameBytes);
+            FillPattern(p->data, next, frames, m_format.channels, m_format.bits);
+            next += frames;
+            p->Queue(m_pin, true);
+        }
+        SetState(m_pin, KSSTATE_RUN);
+        for (int k = 0; !m_stop; k = (k + 1) % 4) {
+            if (!packets[k]->Wait(2000)) break;
+            FillPattern(packets[k]->data, next, frames, m_format.channels, m_format.bits);
+            next += frames;
+            packets[k]->Queue(m_pin, true);
+        }
+        SetState(m_pin, KSSTATE_PAUSE);
+    }
+
+    PinFormat m_format;
+    HANDLE m_filter = INVALID_HANDLE_VALUE;
+    HANDLE m_pin = nullptr;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(SimProcesses, ToolAndAnotherProgramSeeTheStreamOfThisOne) {
+    PinFormat format;
+    format.rate = 96000;
+    format.bits = 24;
+    Player player(format);
+    Sleep(300);
+
+    ChildResult status = RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" status");
+    ASSERT_EQ(0u, status.exitCode) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("stream 0 render open state RUN rate 96000 bits 24 valid 24 channels 2"))
+        << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("stream 0 channel 1 frames ")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("breaks 0 locked yes")) << status.output;
+
+    ChildResult json = RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" status --json");
+    EXPECT_NE(std::string::npos, json.output.find("\"state\":\"RUN\",\"rate\":96000,\"bits\":24")) << json.output;
+
+    SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
+    ChildResult vendor = RunChild("\"" + SiblingProgram("sim_peer.exe") + "\" vendor");
+    EXPECT_EQ(0u, vendor.exitCode) << vendor.output;
+    EXPECT_EQ("stream 1 channels 2 rate 96000 bits 24\n", vendor.output);
+}
+
+TEST_F(SimProcesses, ShippedProgramsUseTheVirtualDeviceOnlyWhenAskedTo) {
+    ChildResult real = RunChild("\"" + SiblingProgram("sim_peer.exe") + "\" selected");
+    EXPECT_EQ("real\n", real.output);
+    SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
+    ChildResult simulated = RunChild("\"" + SiblingProgram("sim_peer.exe") + "\" selected");
+    EXPECT_EQ("simulated\n", simulated.output);
+}
+
+// The 32-bit panel reads what a 64-bit driver plays: one layout for both.
+TEST_F(SimProcesses, ThirtyTwoBitProgramReadsTheVendorStatusOfThisStream) {
+    std::string peer = OtherArchProgram("sim_peer.exe");
+    ASSERT_FALSE(peer.empty()) << "the other architecture's build is missing (scripts/build builds both)";
+    PinFormat format;
+    format.rate = 44100;
+    format.bits = 16;
+    Player player(format);
+    SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
+    ChildResult vendor = RunChild("\"" + peer + "\" vendor");
+    EXPECT_EQ(0u, vendor.exitCode) << vendor.output;
+    EXPECT_EQ("stream 1 channels 2 rate 44100 bits 16\n", vendor.output);
+}
+
+}  // namespace
+}  // namespace simtest
