@@ -15,10 +15,11 @@ constexpr DWORD kDevicePathBytes = 520;
 bool ReadDeviceName(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, char* name, DWORD size) {
     std::memset(name, 0, size);
     if (!DeviceApi().SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr, reinterpret_cast<BYTE*>(name),
-                                                       size - 1, nullptr)) {
+                                                       size, nullptr)) {
         std::memset(name, 0, size);
         return false;
     }
+    name[size - 1] = '\0';  // a value that fills the buffer is cut
     return name[0] != '\0';
 }
 
@@ -31,9 +32,10 @@ void LookUpFriendlyName(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData, S
     if (!key || key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) return;
 
     DWORD type = 0;
-    DWORD length = size - 1;  // the last byte stays the terminator
+    DWORD length = size;
     LONG status = RegQueryValueExA(key, "FriendlyName", nullptr, &type, reinterpret_cast<BYTE*>(name), &length);
     RegCloseKey(key);
+    name[size - 1] = '\0';  // a value stored without terminator is cut
     if (status == ERROR_SUCCESS && type == REG_SZ && name[0] != '\0') return;
     std::memset(name, 0, size);
 

@@ -23,10 +23,10 @@ bool FindDeviceByService(HDEVINFO set, const char* serviceName, SP_DEVINFO_DATA*
         char service[kServiceNameBytes] = {};
         // A device without a readable service is simply not the one looked for.
         if (!DeviceApi().SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_SERVICE, nullptr,
-                                                           reinterpret_cast<BYTE*>(service), sizeof(service) - 1,
-                                                           nullptr)) {
+                                                           reinterpret_cast<BYTE*>(service), sizeof(service), nullptr)) {
             continue;
         }
+        service[sizeof(service) - 1] = '\0';
         if (CompareStringA(kEnglishUs, NORM_IGNORECASE, service, -1, serviceName, -1) == CSTR_EQUAL) return true;
     }
 }
