@@ -97,11 +97,15 @@ HRESULT CKsIrpTarget::GetPropertySimple(const GUID& set, ULONG id, void* out, DW
 #endif
 
 HRESULT CKsIrpTarget::GetPropertyMulti(const GUID& set, ULONG id, KSMULTIPLE_ITEM** item) {
+    KSPROPERTY property = MakeProperty(set, id, kKsPropertyTypeGet);
+    return RequestMultiItem(m_handle, &property, sizeof(property), item);
+}
+
+HRESULT CKsIrpTarget::RequestMultiItem(HANDLE handle, void* request, DWORD requestSize, KSMULTIPLE_ITEM** item) {
     if (!item) return E_INVALIDARG;
     *item = nullptr;
-    KSPROPERTY property = MakeProperty(set, id, kKsPropertyTypeGet);
     DWORD size = 0;
-    HRESULT hr = SyncIoctl(m_handle, kIoctlKsProperty, &property, sizeof(property), nullptr, 0, &size);
+    HRESULT hr = SyncIoctl(handle, kIoctlKsProperty, request, requestSize, nullptr, 0, &size);
     if (FAILED(hr) || size == 0) return hr;
 
     // A reply must at least hold the {Size, Count} header before anyone reads it.
@@ -109,12 +113,14 @@ HRESULT CKsIrpTarget::GetPropertyMulti(const GUID& set, ULONG id, KSMULTIPLE_ITE
     BYTE* buffer = new (std::nothrow) BYTE[allocated]();
     if (!buffer) return E_OUTOFMEMORY;
     DWORD got = 0;
-    hr = SyncIoctl(m_handle, kIoctlKsProperty, &property, sizeof(property), buffer, size, &got);
+    hr = SyncIoctl(handle, kIoctlKsProperty, request, requestSize, buffer, size, &got);
     if (FAILED(hr)) {
         delete[] buffer;
         return hr;
     }
     *item = reinterpret_cast<KSMULTIPLE_ITEM*>(buffer);
+    // Readers bound their walk by Size; a device may claim more than it sent.
+    if ((*item)->Size > allocated) (*item)->Size = allocated;
     return hr;
 }
 

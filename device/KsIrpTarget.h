@@ -23,14 +23,26 @@ public:
 #endif
     // KSPROPERTY GET of a variable-sized reply. *item receives a zero-filled
     // buffer the caller frees with delete[] (null when the reply is empty).
+    // Its Size never claims more than the buffer holds.
     HRESULT GetPropertyMulti(const GUID& set, ULONG id, KSMULTIPLE_ITEM** item);
     // KSPROPERTY SET; the value travels as the output buffer.
     HRESULT SetPropertySimple(const GUID& set, ULONG id, void* value, DWORD valueSize);
 
     HANDLE Handle() const { return m_handle; }
 
+    // How many items of itemSize bytes the reply really carries after its header.
+    static ULONG MultiItemCapacity(const KSMULTIPLE_ITEM* item, DWORD itemSize) {
+        if (!item || itemSize == 0 || item->Size < sizeof(KSMULTIPLE_ITEM)) return 0;
+        return (item->Size - sizeof(KSMULTIPLE_ITEM)) / itemSize;
+    }
+
 protected:
     CKsIrpTarget() = default;
+
+    // The two-call size query behind the multi-item properties: any request
+    // structure, the reply as for GetPropertyMulti.
+    static HRESULT RequestMultiItem(HANDLE handle, void* request, DWORD requestSize, KSMULTIPLE_ITEM** item);
+
     ~CKsIrpTarget() = default;
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;

@@ -15,3 +15,12 @@ void TraceMessage(int level, const char* format, ...)
 
 int TraceThreshold();
 void SetTraceThreshold(int level);
+
+// Entry and exit of library operations (level 6). Names carry "()" on entry
+// and on plain exits; exits with a result use the bare name.
+inline void TraceEnter(const char* nameWithParens) { TraceMessage(6, "%s Enter", nameWithParens); }
+inline void TraceLeave(const char* nameWithParens) { TraceMessage(6, "%s Leave", nameWithParens); }
+inline long TraceLeave(const char* name, long hr) {
+    TraceMessage(6, "%s Leave, returning %#08x", name, static_cast<unsigned>(hr));
+    return hr;
+}
