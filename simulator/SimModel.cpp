@@ -40,7 +40,8 @@ PinDesc Bridge(ULONG flow, const GUID& category, const wchar_t* name) {
 
 }  // namespace
 
-ULONG PinCount(const Config& config) { return config.model == kModelR5 ? 2 : 6; }
+// R6: the capture pin records line in or S/PDIF, as its input selector says.
+ULONG PinCount(const Config& config) { return config.model == kModelR5 ? 2 : 5; }
 
 PinDesc Pin(const Config& config, ULONG id) {
     ULONG renderChannels = config.renderChannels == 0 ? 2 : config.renderChannels;
@@ -48,17 +49,16 @@ PinDesc Pin(const Config& config, ULONG id) {
     switch (id) {
     case 0: return Streaming(kDataFlowIn, L"Playback", renderChannels, config);
     case 1: return Bridge(kDataFlowOut, kNodeSpeaker, L"Analog Out");
-    case 2: return Streaming(kDataFlowOut, L"Line In", 2, config);
-    case 3: return Bridge(kDataFlowIn, kNodeLineConnector, L"Line Connector");
-    case 4: return Streaming(kDataFlowOut, L"S/PDIF In", 2, config);
-    default: return Bridge(kDataFlowIn, kNodeSpdif, L"S/PDIF Connector");
+    case 2: return Streaming(kDataFlowOut, L"Record", 2, config);
+    case 3: return Bridge(kDataFlowIn, kNodeLineConnector, L"Line In");
+    default: return Bridge(kDataFlowIn, kNodeSpdif, L"S/PDIF In");
     }
 }
 
 std::vector<GUID> TopologyNodes(const Config& config) {
     std::vector<GUID> nodes = {kNodeDac, kNodeVolume, kNodeMute};
     if (config.model != kModelR5) {
-        nodes.insert(nodes.end(), {kNodeMux, kNodeAdc, kNodeVolume, kNodeAdc});
+        nodes.insert(nodes.end(), {kNodeAdc, kNodeAdc, kNodeMux, kNodeVolume});
     }
     return nodes;
 }

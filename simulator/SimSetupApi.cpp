@@ -300,30 +300,12 @@ BOOL WINAPI SimSetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA dat
                       reinterpret_cast<PBYTE>(buffer), size, required);
 }
 
-HKEY WINAPI SimSetupDiOpenDeviceInterfaceRegKey(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data, DWORD,
-                                                REGSAM access) {
+// The device's interfaces carry no registry key of their own: callers then
+// fall back to their own name for the device.
+HKEY WINAPI SimSetupDiOpenDeviceInterfaceRegKey(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data, DWORD, REGSAM) {
     DevInfoSet* set = FindSet(handle);
-    if (!set) return static_cast<HKEY>(INVALID_HANDLE_VALUE);
-    Interface* iface = FindInterface(*set, data);
-    if (!iface) return static_cast<HKEY>(INVALID_HANDLE_VALUE);
-    const Device& device = set->devices[iface->device];
-    if (!device.audio) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
-    }
-    // The interface's key lives with the device instance's setup.
-    char path[160];
-    snprintf(path, sizeof(path), "Software\\Velmor\\R5R6Sim\\%s\\Interface", InstanceName());
-    HKEY key;
-    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_VOLATILE, access | KEY_SET_VALUE,
-                                  nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(status));
-        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
-    }
-    RegSetValueExA(key, "FriendlyName", 0, REG_SZ, reinterpret_cast<const BYTE*>(device.description.c_str()),
-                   static_cast<DWORD>(device.description.size() + 1));
-    return key;
+    if (set && FindInterface(*set, data)) SetLastError(ERROR_FILE_NOT_FOUND);
+    return static_cast<HKEY>(INVALID_HANDLE_VALUE);
 }
 
 BOOL WINAPI SimSetupDiDestroyDeviceInfoList(HDEVINFO handle) {

@@ -120,7 +120,7 @@ TEST_F(SimFilter, PinPropertiesAnswerWithSizeQueriesAndPublishedStructures) {
     ASSERT_NE(INVALID_HANDLE_VALUE, filter);
     ULONG count = 0;
     ASSERT_EQ(DWORD(ERROR_SUCCESS), PinProperty(filter, 0, KSPROPERTY_PIN_CTYPES, &count, sizeof(count)));
-    ASSERT_EQ(6u, count);
+    ASSERT_EQ(5u, count);
 
     int renderSinks = 0, captureSinks = 0, bridges = 0;
     for (ULONG pin = 0; pin < count; ++pin) {
@@ -168,7 +168,7 @@ TEST_F(SimFilter, PinPropertiesAnswerWithSizeQueriesAndPublishedStructures) {
         EXPECT_EQ(DWORD(0), PinProperty(filter, pin, KSPROPERTY_PIN_CATEGORY, &category, sizeof(category)));
     }
     EXPECT_EQ(1, renderSinks);
-    EXPECT_EQ(2, captureSinks);
+    EXPECT_EQ(1, captureSinks);
     EXPECT_EQ(3, bridges);
 
     DWORD size = 0;
@@ -187,7 +187,7 @@ TEST_F(SimFilter, MalformedPropertyRequestsGetThePlatformsErrors) {
     EXPECT_EQ(DWORD(ERROR_SET_NOT_FOUND), Property(filter, unknown, 1, KSPROPERTY_TYPE_GET, &value, 4));
     EXPECT_EQ(DWORD(ERROR_NOT_FOUND), PinProperty(filter, 0, 99, &value, 4, &got));
     EXPECT_EQ(0u, got);
-    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), PinProperty(filter, 6, KSPROPERTY_PIN_DATAFLOW, &value, 4));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), PinProperty(filter, 5, KSPROPERTY_PIN_DATAFLOW, &value, 4));
     EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), PinProperty(filter, 0, KSPROPERTY_PIN_CINSTANCES, &value, 4));
     EXPECT_EQ(DWORD(ERROR_INVALID_FUNCTION),
               Property(filter, sim::kPropSetPin, KSPROPERTY_PIN_DATAFLOW, KSPROPERTY_TYPE_SET, &value, 4, nullptr, 0));

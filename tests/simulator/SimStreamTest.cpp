@@ -140,7 +140,7 @@ TEST_F(SimStream, CaptureDeliversTheTestPatternWithDataUsedFilled) {
     format.rate = 44100;
     format.bits = 16;
     HANDLE pin = nullptr;
-    ASSERT_EQ(DWORD(0), CreatePin(filter, 2, format, &pin));  // line in
+    ASSERT_EQ(DWORD(0), CreatePin(filter, 2, format, &pin));  // the record pin
     StepTo(pin, KSSTATE_STOP, KSSTATE_RUN);
     // Eight reads in flight, as the driver keeps them; a ragged extent gets whole frames only.
     auto packets = MakePackets(8, 441 * 4 + 2);
@@ -181,7 +181,7 @@ TEST_F(SimStreamFaults, BadFormatsAndConnectionsAreRefusedWithPlatformErrors) {
     f.validBits = 32;
     EXPECT_EQ(DWORD(ERROR_NO_MATCH), refused(0, f));
     EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), refused(1, PinFormat()));       // a bridge pin
-    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), refused(6, PinFormat()));   // no such pin
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), refused(5, PinFormat()));   // no such pin
 
     std::vector<BYTE> connect = ConnectBuffer(0, PinFormat());
     auto* c = reinterpret_cast<KSPIN_CONNECT*>(connect.data());

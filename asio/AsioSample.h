@@ -1,0 +1,155 @@
+// The driver object: one per host that opens the driver. It finds the
+// device, answers the host's IASIO questions, allocates the host's buffers
+// and the stream packets, hands the running stream to its streaming engine
+// and publishes its state in the shared status block.
+#pragma once
+
+#include "AsioInterface.h"
+#include "RateRecord.h"
+#include "Unknown.h"
+
+#include "device/KsAudFilter.h"
+#include "device/SharedTypes.h"
+#include "device/StatusBlock.h"
+
+#include <cstdint>
+
+constexpr char kPanelWindowTitle[] = "Velmor R5.R6 Audio Control Panel";
+constexpr char kPanelProgram[] = "VelmorR5R6ACPL.exe";
+constexpr char kProductName[] = "VelmorR5R6";
+constexpr int32_t kDriverVersion = 2;
+constexpr int32_t kPacketsAhead = 2;
+constexpr uint64_t kDefaultBufferTime = 100000;  // 10 ms in 100-ns units
+
+class CAsioSample : public IASIO, public CUnknown {
+public:
+    explicit CAsioSample(IUnknown* outer);
+    ~CAsioSample() override;
+
+    // Finds the device; S_OK or E_FAIL. Run once, right after construction.
+    HRESULT Discover(REFCLSID clsid);
+
+    // IUnknown: forwarded to the owner unknown.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
+
+    ASIOBool init(void* sysHandle) override;
+    void getDriverName(char* name) override;
+    int32_t getDriverVersion() override;
+    void getErrorMessage(char* string) override;
+    ASIOError start() override;
+    ASIOError stop() override;
+    ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
+    ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
+    ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize, int32_t* granularity) override;
+    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
+    ASIOError setClockSource(int32_t reference) override;
+    ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                            ASIOCallbacks* callbacks) override;
+    ASIOError disposeBuffers() override;
+    ASIOError controlPanel() override;
+    ASIOError future(int32_t selector, void* opt) override;
+    ASIOError outputReady() override;
+
+    using CUnknown::operator new;
+    using CUnknown::operator delete;
+
+    // For tests and tools in the same process.
+    const CStatusBlock& Block() const { return m_block; }
+    int32_t State() const { return m_state; }
+    uint8_t WidthMask() const { return m_widthMask; }
+    int32_t StreamRate() const { return m_streamRate; }
+    int32_t SampleWidth() const { return m_sampleWidth; }
+    RateRecord* CurrentRecord(int direction) const { return m_current[direction]; }
+
+private:
+    enum Capability { kCanInputMonitor, kCanTimeInfo, kCanTimeCode, kCanTransport, kCanInputGain,
+                      kCanInputMeter, kCanOutputGain, kCanOutputMeter, kCanDoIoFormat, kCapabilityCount };
+    enum HostCapability { kHostTimeInfo, kHostTimeCode, kHostInputMonitor, kHostInputGain, kHostInputMeter,
+                          kHostOutputGain, kHostOutputMeter, kHostCapabilityCount };
+
+    bool OwnsBlock() const;
+    void Publish(CStatusBlock::Field field, uint32_t value);  // owner only, then changed
+    void SetState(int32_t state);
+    bool IsDsdHostRate() const;
+    int32_t DsdIndex() const;  // 0, 1, 2 for DSD64/128/256 host rates; -1 for PCM
+    void SendReport(BYTE command, BYTE commandClass, BYTE value1, BYTE value2);
+    void SelectCurrentRecords();
+    HRESULT OpenFilters();
+    void DeleteFilters();
+    bool CreateEvents();
+    void CloseEvents();
+
+    // Streaming engine (AsioStreaming.cpp).
+    bool StartEngine();
+    void StopEngine();
+    void AskHostCapabilities();
+    static DWORD WINAPI StreamThreadEntry(void* self);
+    static DWORD WINAPI WatchdogThreadEntry(void* self);
+    static DWORD WINAPI NotifyThreadEntry(void* self);
+    void StreamLoop();
+    void WatchdogLoop();
+    void NotifyLoop();
+    void EngineStart(int32_t& engineState, uint32_t (&completion)[2][2], uint32_t (&directions)[2]);
+    void StepPins(const KSSTATE* steps, int count);
+    void PeriodStep(int parity);
+    void BufferSwitch(int parity);
+    void CaptureCopy(int ring);
+    void RenderCopy();
+    // One channel's host samples (packed, bytes each) checked for DSD-over-PCM markers.
+    void MarkerTest(const uint8_t* samples, int32_t frames, int32_t bytes);
+    void ArmWatchdog();
+
+    CLSID m_clsid = {};
+    uint8_t m_widthMask = 0;
+    char m_devicePath[260] = {};
+    char m_deviceName[260] = {};
+    int32_t m_state = kDriverUnload;
+    CKsAudRenFilter* m_renderFilter = nullptr;
+    CKsAudCapFilter* m_captureFilter = nullptr;
+    int32_t m_hasCapture = 0;
+    int32_t m_sampleWidth = 0;
+    int32_t m_streamRate = 0;
+    int32_t m_hostRate = 0;
+    int32_t m_configuredWidth = 0;
+    uint64_t m_bufferTime = kDefaultBufferTime;
+    int32_t m_bufferSize = 0;
+    volatile LONG m_rateChanged = 0;
+    int32_t m_minimumIndex = 0;
+    int32_t m_packetsAhead = kPacketsAhead;
+    RateRecord m_records[2][kRateCount] = {};
+    RateRecord* m_current[2] = {};
+    RateRecord* m_active[2] = {};
+    ASIOCallbacks m_callbacks = {};
+    HANDLE m_controlEvents[4] = {};  // quit, start, stop, reset request
+    HANDLE m_watchdogQuit = nullptr;
+    HANDLE m_watchdogTimer = nullptr;
+    HANDLE m_streamThread = nullptr;
+    HANDLE m_watchdogThread = nullptr;
+    HANDLE m_notifyEvents[4] = {};
+    HANDLE m_notifyThread = nullptr;
+    HANDLE m_ackEvent = nullptr;
+    uint64_t m_samplePosition = 0;
+    uint64_t m_systemTime = 0;
+    uint64_t m_sampleCounter = 0;
+    uint64_t m_periodTime = 0;
+    uint64_t m_switchCount = 0;
+    int32_t m_capabilities[kCapabilityCount] = {};
+    int32_t m_hostCapabilities[kHostCapabilityCount] = {};
+    int32_t m_timeCodeRead = 0;
+    int32_t m_resyncAllowed = 0;
+    int32_t m_ioFormat = 0;
+    CStatusBlock m_block;
+    uint16_t m_vendorId = 0;
+    uint16_t m_productId = 0;
+    volatile LONG m_markerReportSent = 0;
+    bool m_timerRaised = false;
+    ASIOTime m_time = {};
+};

@@ -1,0 +1,24 @@
+// Module-wide state of the driver DLL: its handle, its private heap and the
+// counts that decide whether it may be unloaded.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+HMODULE ModuleHandle();
+void SetModuleHandle(HMODULE module);
+
+// The driver's own growable heap; every object of the driver lives in it,
+// zero-filled. Made on first use (or at load), destroyed at unload.
+HANDLE DriverHeap();
+void DestroyDriverHeap();
+void* DriverAlloc(size_t size);
+void DriverFree(void* block);
+
+// Live COM objects (factories and driver objects) and server locks.
+void ObjectCreated();
+void ObjectDestroyed();
+long LiveObjects();
+void LockModule(bool lock);
+bool CanUnload();
