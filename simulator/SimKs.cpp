@@ -169,7 +169,7 @@ bool SameIdentifier(const KSIDENTIFIER& id, const GUID& set, ULONG value) {
 }
 
 DWORD CheckFormat(const Config& config, const PinDesc& pin, const KSDATAFORMAT* format, ULONG& rate,
-                  ULONG& bits, ULONG& validBits, ULONG& channels, ULONG& blockAlign) {
+                  ULONG& bits, ULONG& validBits, ULONG& channels, ULONG& blockAlign, ULONG& channelMask) {
     if (format->FormatSize < sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEX)) return ERROR_INVALID_PARAMETER;
     if (!SameGuid(format->MajorFormat, kFormatTypeAudio) || !SameGuid(format->Specifier, kSpecifierWaveFormatEx) ||
         !SameGuid(format->SubFormat, kSubtypePcm)) {
@@ -184,6 +184,7 @@ DWORD CheckFormat(const Config& config, const PinDesc& pin, const KSDATAFORMAT* 
         const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wave);
         if (!SameGuid(extensible->SubFormat, kSubtypePcm)) return ERROR_NO_MATCH;
         validBits = extensible->Samples.wValidBitsPerSample;
+        channelMask = extensible->dwChannelMask;
     } else if (wave->wFormatTag != WAVE_FORMAT_PCM) {
         return ERROR_NO_MATCH;
     }
@@ -372,8 +373,9 @@ DWORD CreatePin(HANDLE filterHandle, const KSPIN_CONNECT* connect, HANDLE* pinHa
     pin->pinId = connect->PinId;
     pin->desc = desc;
     const auto* format = reinterpret_cast<const KSDATAFORMAT*>(connect + 1);
+    ULONG channelMask = 0;
     DWORD error = CheckFormat(config, desc, format, pin->rate, pin->bits, pin->validBits, pin->channels,
-                              pin->blockAlign);
+                              pin->blockAlign, channelMask);
     if (error != ERROR_SUCCESS) {
         delete pin;
         return error;
@@ -394,6 +396,7 @@ DWORD CreatePin(HANDLE filterHandle, const KSPIN_CONNECT* connect, HANDLE* pinHa
         stream.bits = pin->bits;
         stream.validBits = pin->validBits;
         stream.channels = pin->channels;
+        stream.channelMask = channelMask;
     }
     auto* object = new Object{Kind::Pin, generation, true, 0, 0, false, pin};
     HANDLE handle = AddObject(object);

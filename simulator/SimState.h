@@ -11,7 +11,7 @@
 namespace sim {
 
 constexpr uint32_t kStateMagic = 0x56534D31;  // "VSM1"
-constexpr uint32_t kStateVersion = 1;
+constexpr uint32_t kStateVersion = 2;
 constexpr uint32_t kMaxPins = 8;
 constexpr uint32_t kMaxChannels = 8;
 constexpr uint32_t kReportLogSize = 128;
@@ -67,6 +67,8 @@ struct Stream {
     uint32_t channels;
     uint32_t dsd;                  // 0, 64, 128 or 256 while the device reads DSD
     uint32_t starved;              // 1 while running with nothing queued
+    uint32_t channelMask;          // speaker positions of an extensible format (0: plain PCM)
+    uint32_t reserved;
     uint64_t queued;               // packets accepted
     uint64_t completed;            // packets completed with data
     uint64_t cancelled;            // packets ended by stop, reset, close or removal

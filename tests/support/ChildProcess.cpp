@@ -58,7 +58,12 @@ ChildResult RunChild(const std::string& commandLine, DWORD timeoutMs) {
     }
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got > 0) result.output.append(buffer, got);
+    // Only what is there: a process the child started may hold the pipe open for good.
+    DWORD available = 0;
+    while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        result.output.append(buffer, got);
+    }
     GetExitCodeProcess(process.hProcess, &result.exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -1,0 +1,55 @@
+// A driver object on the virtual device, created the way the class factory
+// does, with a minimal host around it for the driver's tests.
+#pragma once
+
+#include "asio/AsioInterface.h"
+#include "asio/AsioSample.h"
+#include "simulator/SimDevice.h"
+#include "tests/support/RegistrySandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+namespace asiotest {
+
+extern const CLSID kTestClsid;
+
+// What the driver told the host through its callbacks.
+struct HostLog {
+    std::atomic<int> switches{0};
+    std::atomic<int> timeInfoSwitches{0};
+    std::atomic<int> resetRequests{0};
+    std::atomic<int> rateChanges{0};
+    std::vector<uint64_t> positions;  // sample position at each switch (first 64)
+    IASIO* driver = nullptr;
+    std::vector<ASIOBufferInfo>* buffers = nullptr;
+    int32_t bufferSize = 0;
+    unsigned bits = 16;
+    uint64_t frame = 0;               // next test-pattern frame to write
+    bool writePattern = false;
+    bool timeInfo = true;             // answer kAsioSupportsTimeInfo with 1
+};
+extern HostLog g_host;
+ASIOCallbacks HostCallbacks();
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Creates the driver object; null with *hr on failure.
+    IASIO* Create(HRESULT* hr = nullptr);
+    // init, then the rate; fails the test if either fails.
+    IASIO* Ready(double rate);
+    // Buffers for the given channels (outputs first, then inputs).
+    ASIOError Buffers(IASIO* driver, std::vector<int32_t> outputs, std::vector<int32_t> inputs, int32_t size);
+
+    RegistrySandbox registry;
+    sim::SharedState* device = nullptr;
+    IASIO* driver = nullptr;
+    std::vector<ASIOBufferInfo> infos;
+    ASIOCallbacks callbacks = {};
+};
+
+}  // namespace asiotest

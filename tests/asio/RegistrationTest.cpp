@@ -1,0 +1,118 @@
+// The driver DLL as hosts meet it: registered with regsvr32, found under
+// HKLM "Software\ASIO", created through COM by the reference host.
+#include "simulator/SimDevice.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/RegistrySandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string ReadString(HKEY root, const std::string& path, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+    char value[520] = "";
+    DWORD type = 0, size = sizeof(value) - 1;
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "<no value>";
+    return type == REG_SZ ? std::string(value) : "<not a string>";
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+class DriverRegistration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dll = SiblingProgram("VelmorR5R6ASIO.dll");
+        char name[64];
+        snprintf(name, sizeof(name), "reg-%lu", GetCurrentProcessId());
+        ASSERT_TRUE(sim::Attach(name));
+        sim::ResetDevice();
+        SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", name);
+    }
+    void TearDown() override {
+        Regsvr32("/u");
+        SetEnvironmentVariableA("VELMOR_DEVICE", nullptr);
+        SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", nullptr);
+    }
+    ChildResult Regsvr32(const std::string& options) { return RunChild("regsvr32 /s " + options + " \"" + dll + "\""); }
+    ChildResult Host(const std::string& arguments) {
+        return RunChild("\"" + SiblingProgram("asiohost.exe") + "\" " + arguments);
+    }
+
+    std::string dll;
+    RegistrySandbox settings;
+};
+
+const char kAsioKey[] = "Software\\ASIO\\VelmorR5R6";
+
+TEST_F(DriverRegistration, EachRegistrationMakesAClassAndTheAsioKeyNamesTheNewest) {
+    ASSERT_EQ(0u, Regsvr32("").exitCode);
+    std::string first = ReadString(HKEY_LOCAL_MACHINE, kAsioKey, "CLSID");
+    ASSERT_EQ(38u, first.size()) << first;
+    EXPECT_EQ('{', first.front());
+    EXPECT_EQ(dll, ReadString(HKEY_LOCAL_MACHINE, kAsioKey, "Driver"));
+    std::string classKey = "CLSID\\" + first;
+    EXPECT_EQ(dll, ReadString(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", nullptr));
+    EXPECT_EQ("Apartment", ReadString(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", "ThreadingModel"));
+    EXPECT_EQ("VelmorR5R6", ReadString(HKEY_CLASSES_ROOT, classKey, "FriendlyName"));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAsioKey, 0, KEY_READ, &key));
+    wchar_t wide[64] = {};
+    DWORD type = 0, size = sizeof(wide);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"CLSID", nullptr, &type, reinterpret_cast<BYTE*>(wide), &size));
+    EXPECT_EQ(DWORD(REG_SZ), type);
+    EXPECT_EQ(39u * sizeof(wchar_t), size);  // a wide string with its terminator
+    RegCloseKey(key);
+
+    ASSERT_EQ(0u, Regsvr32("").exitCode);
+    std::string second = ReadString(HKEY_LOCAL_MACHINE, kAsioKey, "CLSID");
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + second));
+
+    PutSettingDword("SampleRate", 48000);
+    ASSERT_EQ(0u, Regsvr32("/u").exitCode);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + second));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classKey));  // the older registration's class stays
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAsioKey));
+    EXPECT_FALSE(SettingExists("SampleRate"));
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, classKey.c_str());
+}
+
+TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
+    ASSERT_EQ(0u, Regsvr32("").exitCode);
+    ChildResult list = Host("list");
+    EXPECT_NE(std::string::npos, list.output.find("VelmorR5R6 {")) << list.output;
+
+    // Without the device the host is told creation failed; nothing crashes.
+    ChildResult none = Host("probe VelmorR5R6");
+    EXPECT_EQ(1u, none.exitCode) << none.output;
+    EXPECT_NE(std::string::npos, none.output.find("could not be created (0x80004005)")) << none.output;
+
+    SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
+    ChildResult probe = Host("probe VelmorR5R6 --json");
+    ASSERT_EQ(0u, probe.exitCode) << probe.output;
+    for (const char* expected : {"\"name\":\"VelmorR5R6\"", "\"version\":2", "\"inputs\":2", "\"outputs\":2",
+                                 "\"name\":\"VelmorR5R6_OUT_L\"", "\"kAsioCanTimeInfo\":\"ASE_SUCCESS\""}) {
+        EXPECT_NE(std::string::npos, probe.output.find(expected)) << expected << "\n" << probe.output;
+    }
+
+    sim::State()->config.model = sim::kModelR5;
+    probe = Host("probe VelmorR5R6 --json");
+    EXPECT_NE(std::string::npos, probe.output.find("\"inputs\":0")) << probe.output;
+    ChildResult missing = Host("probe NoSuchDriver");
+    EXPECT_EQ(1u, missing.exitCode);
+    EXPECT_NE(std::string::npos, missing.output.find("no ASIO driver named")) << missing.output;
+}
+
+}  // namespace
