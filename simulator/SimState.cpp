@@ -1,7 +1,5 @@
 #include "SimState.h"
 
-#include "SimPersist.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,15 +25,40 @@ void Detach(Attachment& a) {
     a = Attachment();
 }
 
-bool AttachTo(const char* instance, Attachment& a) {
+// A kept device lives in a file of the temporary folder, so that what one
+// program did (setup, counters, report log) is there for the next one.
+HANDLE OpenStateFile(const char* instance, bool& fresh) {
+    char folder[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof(folder), folder);
+    if (length == 0 || length >= sizeof(folder)) return INVALID_HANDLE_VALUE;
+    char path[MAX_PATH + 96];
+    snprintf(path, sizeof(path), "%sVelmorR5R6Sim-%s.state", folder, instance);
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    LARGE_INTEGER size = {};
+    fresh = !GetFileSizeEx(file, &size) || size.QuadPart != static_cast<LONGLONG>(sizeof(SharedState));
+    return file;
+}
+
+bool AttachTo(const char* instance, bool kept, Attachment& a) {
     char name[128];
     snprintf(name, sizeof(name), "VelmorR5R6Sim_%s_lock", instance);
     a.mutex = CreateMutexA(nullptr, FALSE, name);
     if (!a.mutex) return false;
     snprintf(name, sizeof(name), "VelmorR5R6Sim_%s", instance);
     WaitForSingleObject(a.mutex, INFINITE);
-    a.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedState), name);
-    bool created = a.mapping && GetLastError() != ERROR_ALREADY_EXISTS;
+    bool fresh = true;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    a.mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (!a.mapping) {
+        if (kept) file = OpenStateFile(instance, fresh);
+        a.mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, sizeof(SharedState), name);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);  // the mapping keeps the file
+    } else {
+        fresh = false;
+    }
+    bool created = a.mapping && fresh;
     if (a.mapping) {
         a.state = static_cast<SharedState*>(MapViewOfFile(a.mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     }
@@ -45,7 +68,6 @@ bool AttachTo(const char* instance, Attachment& a) {
         a.state->size = sizeof(SharedState);
         a.state->present = 1;
         a.state->config = DefaultConfig();
-        LoadPersisted(instance, *a.state);
         a.state->magic = kStateMagic;
     }
     ReleaseMutex(a.mutex);
@@ -62,7 +84,7 @@ BOOL CALLBACK AttachDefault(PINIT_ONCE, PVOID, PVOID*) {
     char instance[64] = "default";
     DWORD got = GetEnvironmentVariableA("VELMOR_SIM_INSTANCE", instance, sizeof(instance));
     if (got == 0 || got >= sizeof(instance)) std::strcpy(instance, "default");
-    AttachTo(instance, g_attachment);
+    AttachTo(instance, true, g_attachment);
     return TRUE;
 }
 
@@ -83,12 +105,12 @@ SharedState* State() {
     return g_attachment.state;
 }
 
-bool Attach(const char* instance) {
+bool Attach(const char* instance, bool kept) {
     if (!instance || !*instance || std::strlen(instance) >= sizeof(g_attachment.instance)) return false;
     InitOnceExecuteOnce(&g_defaultOnce, AttachDefault, nullptr, nullptr);
     if (g_attachment.state && std::strcmp(g_attachment.instance, instance) == 0) return true;
     Attachment next;
-    if (!AttachTo(instance, next)) return false;
+    if (!AttachTo(instance, kept, next)) return false;
     // The old view stays mapped: other threads may still read through it.
     g_attachment = next;
     return true;

@@ -114,13 +114,15 @@ struct SharedState {
 Config DefaultConfig();
 
 // The shared state of this process's device instance, attached on first use
-// (instance from VELMOR_SIM_INSTANCE, else "default"). Null when no mapping
-// could be made.
+// (instance from VELMOR_SIM_INSTANCE, else "default"; kept between
+// programs). Null when no mapping could be made.
 SharedState* State();
 
-// Attaches this process to another device instance (tests give each process
-// its own). Returns false when the mapping cannot be made.
-bool Attach(const char* instance);
+// Attaches this process to another device instance. A kept one lives in a
+// state file, so that what one program did is there for the next; tests give
+// each process a device of its own that goes with its last user. Returns
+// false when the mapping cannot be made.
+bool Attach(const char* instance, bool kept = false);
 const char* InstanceName();
 
 // Cross-process lock for multi-field updates (report log, pin instances, notify table).

@@ -3,8 +3,16 @@
 // and interface) and shows what they answer.
 //   asiohost list [--json]
 //   asiohost probe NAME [--json]
+//   asiohost play|duplex NAME [--rate HZ] [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
 #include "DriverList.h"
+#include "Player.h"
 #include "Probe.h"
+
+#include "device/AsioSettingsKey.h"
+#include "device/RegKey.h"
+#include "device/StatusBlock.h"
+
+#include <cstdlib>
 
 #include <objbase.h>
 
@@ -17,7 +25,25 @@ namespace {
 
 const char kUsage[] =
     "usage: asiohost list [--json]\n"
-    "       asiohost probe NAME [--json]\n";
+    "       asiohost probe NAME [--json]\n"
+    "       asiohost play NAME [options]     play in real time\n"
+    "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
+    "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD)\n"
+    "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
+    "         --signal pattern|sine (default pattern)  --bits 16|24|32 (the driver's PCM width)\n"
+    "         --json\n"
+    "exit status: 0 clean, 1 a glitch (late or missed periods, reset requests, broken input) or a failure\n";
+
+// The PCM width the driver takes at its next init, set as the panel sets it.
+void SetDriverWidth(uint32_t bits) {
+    CRegKey asio, driver;
+    if (asio.Create(HKEY_CURRENT_USER, kAsioKeyPath) == ERROR_SUCCESS &&
+        driver.Create(asio.Get(), kDriverKeyName) == ERROR_SUCCESS) {
+        driver.SetDword(kValueBitsPerSample, bits);
+    }
+    CStatusBlock block;
+    if (SUCCEEDED(block.OpenExisting()) && block.Write(&StatusBlockLayout::bitsPerSample, bits)) block.MarkChanged();
+}
 
 int List(bool json) {
     std::vector<RegisteredDriver> drivers = ListDrivers();
@@ -61,9 +87,31 @@ IASIO* Open(const std::string& name) {
 int main(int argc, char** argv) {
     std::vector<std::string> args;
     bool json = false;
+    PlayOptions play;
+    uint32_t bits = 0;
     for (int i = 1; i < argc; ++i) {
+        const bool value = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
             json = true;
+        } else if (!std::strcmp(argv[i], "--rate") && value) {
+            play.rate = std::atof(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--buffer") && value) {
+            play.buffer = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--seconds") && value) {
+            play.seconds = std::atof(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--signal") && value) {
+            std::string signal = argv[++i];
+            if (signal != "pattern" && signal != "sine") {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
+            play.sine = signal == "sine";
+        } else if (!std::strcmp(argv[i], "--bits") && value) {
+            bits = static_cast<uint32_t>(std::atoi(argv[++i]));
+            if (bits != 16 && bits != 24 && bits != 32) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
         } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(kUsage, stdout);
             return 0;
@@ -84,6 +132,23 @@ int main(int argc, char** argv) {
             std::fputs((json ? ProbeJson(answers) : ProbeText(answers)).c_str(), stdout);
             driver->Release();
             code = 0;
+        }
+        CoUninitialize();
+        return code;
+    }
+    if ((args[0] == "play" || args[0] == "duplex") && args.size() == 2) {
+        if (play.seconds <= 0 || play.seconds > 3600 || play.buffer < 0) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        play.duplex = args[0] == "duplex";
+        play.json = json;
+        if (bits) SetDriverWidth(bits);
+        CoInitialize(nullptr);
+        int code = 1;
+        if (IASIO* driver = Open(args[1])) {
+            code = Play(driver, play);
+            driver->Release();
         }
         CoUninitialize();
         return code;

@@ -87,8 +87,9 @@ std::string StatusText(const sim::SharedState& s) {
     for (uint32_t pin = 0; pin < sim::kMaxPins; ++pin) {
         const sim::Stream& st = s.streams[pin];
         if (!st.open && !st.completed) continue;
+        const bool open = st.open && sim::ProcessAlive(st.ownerPid);
         out += Line("stream %u %s %s state %s rate %u bits %u valid %u channels %u dsd %u", pin,
-                    st.capture ? "capture" : "render", st.open ? "open" : "closed", StateName(st.state), st.rate,
+                    st.capture ? "capture" : "render", open ? "open" : "closed", StateName(open ? st.state : 0), st.rate,
                     st.bits, st.validBits, st.channels, st.dsd);
         out += Line("stream %u packets queued %" PRIu64 " completed %" PRIu64 " cancelled %" PRIu64
                     " underruns %" PRIu64,
@@ -135,11 +136,12 @@ std::string StatusJson(const sim::SharedState& s) {
     for (uint32_t pin = 0; pin < sim::kMaxPins; ++pin) {
         const sim::Stream& st = s.streams[pin];
         if (!st.open && !st.completed) continue;
+        const bool open = st.open && sim::ProcessAlive(st.ownerPid);
         w.StartObject();
         Key(w, "pin", pin);
         Text(w, "direction", st.capture ? "capture" : "render");
-        Flag(w, "open", st.open != 0);
-        Text(w, "state", StateName(st.state));
+        Flag(w, "open", open);
+        Text(w, "state", StateName(open ? st.state : 0));
         Key(w, "rate", st.rate);
         Key(w, "bits", st.bits);
         Key(w, "valid_bits", st.validBits);

@@ -1,9 +1,9 @@
 // velmor-sim: shows and changes the virtual R5/R6 that programs started with
-// VELMOR_DEVICE=simulated talk to. What it sets is kept for later programs.
+// VELMOR_DEVICE=simulated talk to. The device keeps its state between
+// programs, so what it sets holds for programs started later.
 #include "SimReport.h"
 
 #include "simulator/SimDevice.h"
-#include "simulator/SimPersist.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         }
     }
     if (args.empty()) return Usage();
-    if (!instance.empty() && !sim::Attach(instance.c_str())) {
+    if (!instance.empty() && !sim::Attach(instance.c_str(), true)) {
         std::fprintf(stderr, "velmor-sim: cannot open the device instance '%s'\n", instance.c_str());
         return 1;
     }
@@ -142,10 +142,8 @@ int main(int argc, char** argv) {
     }
     if ((command == "plug" || command == "unplug") && args.size() == 1) {
         command == "plug" ? sim::Plug() : sim::Unplug();
-        sim::SavePersisted(sim::InstanceName(), *state);
     } else if (command == "reset" && args.size() == 1) {
         sim::ResetDevice();
-        sim::ForgetPersisted(sim::InstanceName());
     } else if (command == "clear" && args.size() == 1) {
         sim::ClearLog();
     } else if ((command == "set" || command == "fault") && args.size() == 3) {
@@ -155,7 +153,6 @@ int main(int argc, char** argv) {
             return Usage();
         }
         state->config = config;
-        sim::SavePersisted(sim::InstanceName(), *state);
     } else {
         return Usage();
     }
