@@ -37,7 +37,8 @@ struct Config {
     uint32_t fullSpeed;            // 1: the "VMR5R6FS" service instead of "VMR5R6HS"
     uint32_t renderChannels;       // MaximumChannels of the render pin
     uint32_t maxBits;              // widest PCM the pins announce: 16, 24 or 32
-    uint32_t burst;                // 1: complete packets as soon as they are queued
+    uint32_t burst;                // 1: complete packets as soon as they are queued (their
+                                   // events then fire together, not one period apart)
     // Faults.
     uint32_t stallCompletions;     // 1: running pins never complete
     uint32_t refuseChannelMask;    // bit n: pin creation with n channels is refused

@@ -1,0 +1,134 @@
+// Every format the device offers, end to end through the driver object:
+// what the host writes reaches the device bit-exact, DSD natively and as
+// DSD-over-PCM markers, with the reports the device expects.
+#include "DriverHarness.h"
+
+#include "device/AsioSettingsKey.h"
+#include "device/SharedTypes.h"
+#include "device/StatusBlock.h"
+
+namespace asiotest {
+namespace {
+
+using DriverFormats = DriverTest;
+
+bool WaitSwitches(int atLeast) {
+    DWORD start = GetTickCount();
+    while (g_host.switches < atLeast) {
+        if (GetTickCount() - start > 5000) return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+// The width the driver takes at init, set the way the panel sets it.
+void UseWidth(CStatusBlock& block, uint32_t bits) {
+    PutSettingDword(kValueBitsPerSample, bits);
+    block.Write(&StatusBlockLayout::bitsPerSample, bits);
+}
+
+TEST_F(DriverFormats, EveryRateAtEveryWidthAndEveryDsdRateArriveIntact) {
+    CStatusBlock block;
+    ASSERT_EQ(S_OK, block.Open());
+    // Real time: the engine relies on packets completing one after another.
+    device->config.burst = 0;
+    const sim::Stream& render = device->streams[0];
+    for (uint32_t bits : {16u, 24u, 32u}) {
+        UseWidth(block, bits);
+        for (uint32_t rate : kRateTable) {
+            ASSERT_NE(nullptr, Ready(rate));
+            g_host.bits = bits;
+            g_host.writePattern = true;
+            g_host.switches = 0;
+            ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, static_cast<int32_t>(rate / 100)));
+            ASSERT_EQ(ASE_OK, driver->start());
+            ASSERT_TRUE(WaitSwitches(12)) << rate << " Hz " << bits;
+            ASSERT_EQ(ASE_OK, driver->stop());
+            EXPECT_EQ(rate, render.rate);
+            EXPECT_EQ(bits, render.bits);
+            for (int c = 0; c < 2; ++c) {
+                EXPECT_EQ(1u, render.channel[c].locked) << rate << " Hz " << bits << " bits";
+                EXPECT_EQ(0u, render.channel[c].breaks) << rate << " Hz " << bits << " bits channel " << c;
+            }
+            driver->disposeBuffers();
+            driver->Release();
+            driver = nullptr;
+        }
+    }
+
+    for (uint32_t dsdRate : {kDsd64Rate, kDsd128Rate, kDsd256Rate}) {
+        sim::ClearLog();
+        ASSERT_NE(nullptr, Ready(dsdRate));
+        g_host.bits = 32;  // 32 one-bit samples of a channel per group, as the device reads them
+        g_host.writePattern = true;
+        g_host.switches = 0;
+        const int32_t samples = static_cast<int32_t>(dsdRate / 100);  // 10 ms of one-bit samples
+        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, samples));
+        g_host.bufferSize = samples / 32;
+        ASSERT_EQ(1u, device->reportCount);  // "on" before the stream
+        EXPECT_EQ(0x2E, device->reports[0].data[4]);
+        ASSERT_EQ(ASE_OK, driver->start());
+        ASSERT_TRUE(WaitSwitches(12)) << dsdRate;
+        ASSERT_EQ(ASE_OK, driver->stop());
+        EXPECT_EQ(dsdRate / 44100, render.dsd);
+        EXPECT_EQ(32u, render.bits);
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(1u, render.channel[c].locked) << dsdRate;
+            EXPECT_EQ(0u, render.channel[c].breaks) << dsdRate << " channel " << c;
+        }
+        driver->disposeBuffers();
+        EXPECT_EQ(4u, device->reportCount);  // and the three "off" reports at dispose
+        EXPECT_EQ(0u, device->dsdMode);
+        driver->Release();
+        driver = nullptr;
+    }
+}
+
+// Host-side writer of DSD-over-PCM: marker bytes 0x05 / 0xFA alternating per sample.
+int g_markerFrame = 0;
+void WriteMarkers(int32_t index) {
+    for (const ASIOBufferInfo& info : *g_host.buffers) {
+        auto* half = static_cast<uint8_t*>(info.buffers[index]);
+        for (int32_t f = 0; f < g_host.bufferSize; ++f) {
+            half[f * 3 + 0] = 0x69;
+            half[f * 3 + 1] = 0x96;
+            half[f * 3 + 2] = ((g_markerFrame + f) % 2) ? 0xFA : 0x05;
+        }
+    }
+    g_markerFrame += g_host.bufferSize;
+}
+
+void MarkerSwitch(int32_t index, ASIOBool) {
+    WriteMarkers(index);
+    g_host.driver->outputReady();
+    ++g_host.switches;
+}
+
+ASIOTime* MarkerSwitchTimeInfo(ASIOTime*, int32_t index, ASIOBool) {
+    MarkerSwitch(index, ASIOTrue);
+    return nullptr;
+}
+
+TEST_F(DriverFormats, DsdMarkersInTwentyFourBitFramesAreReportedOnceAndPublished) {
+    CStatusBlock block;
+    ASSERT_EQ(S_OK, block.Open());
+    UseWidth(block, 24);
+    device->config.burst = 0;
+    ASSERT_NE(nullptr, Ready(176400));
+    callbacks.bufferSwitch = MarkerSwitch;
+    callbacks.bufferSwitchTimeInfo = MarkerSwitchTimeInfo;
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 1764));
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitSwitches(10));
+    EXPECT_EQ(1u, device->markerReports);  // once, however many periods carry markers
+    EXPECT_EQ(1u, device->markerState);
+    EXPECT_EQ(1u, block.ReadOr(&StatusBlockLayout::dsdActive, 0));
+    EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::dsd128, 9));
+    ASSERT_EQ(ASE_OK, driver->stop());
+    EXPECT_EQ(2u, device->markerReports);  // cleared again at stop
+    EXPECT_EQ(0u, device->markerState);
+    driver->disposeBuffers();
+}
+
+}  // namespace
+}  // namespace asiotest
