@@ -32,16 +32,22 @@ TEST_F(DriverCreation, FailsWithoutADeviceAndFollowsTheQueryRules) {
     ASSERT_EQ(S_OK, driver->QueryInterface(kTestClsid, &other));
     static_cast<IUnknown*>(other)->Release();
 
-    // The factory: any CLSID, IUnknown and IClassFactory only, locks keep the module.
+    // The factory: any CLSID, IUnknown and IClassFactory only; a lock keeps the module.
     auto* factory = new CAsioClsFactory(kTestClsid);
     factory->NonDelegatingAddRef();
     EXPECT_EQ(E_FAIL, factory->NonDelegatingQueryInterface(IID_IDispatch, &other));
+    EXPECT_EQ(S_OK, factory->NonDelegatingQueryInterface(IID_IClassFactory, &other));
+    static_cast<IUnknown*>(other)->Release();
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     factory->NonDelegatingRelease();
     driver->Release();
     driver = nullptr;
-    EXPECT_FALSE(CanUnload());
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));  // the static call needs no live object
+    EXPECT_EQ(0, LiveObjects());
+    EXPECT_FALSE(CanUnload());  // no object, but the lock
+    auto* second = new CAsioClsFactory(kTestClsid);
+    second->NonDelegatingAddRef();
+    EXPECT_EQ(S_OK, second->LockServer(FALSE));
+    second->NonDelegatingRelease();
     EXPECT_TRUE(CanUnload());
 }
 
