@@ -78,12 +78,23 @@ int32_t Message(int32_t selector, int32_t value, void*, double*) {
 }
 
 IASIO* OpenDriver(uint32_t bits, double rate) {
+    // The width the driver takes at init, set as the panel sets it.
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\ASIO\\VelmorR5R6", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+        DWORD value = bits;
+        RegSetValueExA(key, kValueBitsPerSample, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        RegCloseKey(key);
+    }
     CStatusBlock block;
     if (SUCCEEDED(block.Open())) block.Write(&StatusBlockLayout::bitsPerSample, bits);
     void* object = nullptr;
     if (FAILED(CreateDriverObject(nullptr, kBenchClsid, kBenchClsid, &object))) return nullptr;
     auto* driver = static_cast<IASIO*>(object);
-    if (driver->init(nullptr) != ASIOTrue || driver->setSampleRate(rate) != ASE_OK) {
+    ASIOChannelInfo info = {};
+    if (driver->init(nullptr) != ASIOTrue || driver->setSampleRate(rate) != ASE_OK ||
+        driver->getChannelInfo(&info) != ASE_OK ||
+        info.type != (bits == 16 ? ASIOSTInt16LSB : bits == 24 ? ASIOSTInt24LSB : ASIOSTInt32LSB)) {
         driver->Release();
         return nullptr;
     }
