@@ -107,6 +107,14 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
         EXPECT_NE(std::string::npos, probe.output.find(expected)) << expected << "\n" << probe.output;
     }
 
+    // A DAW's duplex stream: steady switches, and the recorded pattern intact from the third switch on.
+    ChildResult duplex = Host("duplex VelmorR5R6 --rate 48000 --seconds 1");
+    EXPECT_NE(std::string::npos, duplex.output.find("2 of 2 channels locked, 0 breaks")) << duplex.output;
+    EXPECT_NE(std::string::npos, duplex.output.find("position jumps 0")) << duplex.output;
+    const sim::Stream& render = sim::State()->streams[0];
+    EXPECT_EQ(0u, render.channel[0].breaks + render.channel[1].breaks);
+    EXPECT_EQ(1u, render.channel[0].locked);
+
     sim::State()->config.model = sim::kModelR5;
     probe = Host("probe VelmorR5R6 --json");
     EXPECT_NE(std::string::npos, probe.output.find("\"inputs\":0")) << probe.output;
