@@ -109,14 +109,14 @@ TEST_F(DriverStreaming, SwitchesCarryPositionsAndThePatternReachesTheDeviceIntac
         g_host.frame = 1;  // frame 0 would be written before the first switch
         g_host.switches = 0;
         g_host.positions.clear();
-        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 480));
+        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 1920));  // 20 ms
         ASSERT_EQ(ASE_OK, driver->start());
-        ASSERT_TRUE(WaitFor(g_host.switches, 40, 5000)) << width;
+        ASSERT_TRUE(WaitFor(g_host.switches, 15, 5000)) << width;
         ASSERT_EQ(ASE_OK, driver->stop());
         ASSERT_GE(g_host.positions.size(), 3u);
         EXPECT_EQ(0u, g_host.positions[0]);
-        EXPECT_EQ(480u, g_host.positions[1]);
-        EXPECT_EQ(960u, g_host.positions[2]);
+        EXPECT_EQ(1920u, g_host.positions[1]);
+        EXPECT_EQ(3840u, g_host.positions[2]);
         EXPECT_GT(g_host.timeInfoSwitches, 0);
         const sim::Stream& render = device->streams[0];
         EXPECT_EQ(static_cast<uint32_t>(width), render.bits);

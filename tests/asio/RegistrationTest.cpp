@@ -108,7 +108,7 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
     }
 
     // A DAW's duplex stream: steady switches, and the recorded pattern intact from the third switch on.
-    ChildResult duplex = Host("duplex VelmorR5R6 --rate 48000 --seconds 1");
+    ChildResult duplex = Host("duplex VelmorR5R6 --rate 48000 --buffer 960 --seconds 1");
     EXPECT_NE(std::string::npos, duplex.output.find("2 of 2 channels locked, 0 breaks")) << duplex.output;
     EXPECT_NE(std::string::npos, duplex.output.find("position jumps 0")) << duplex.output;
     const sim::Stream& render = sim::State()->streams[0];
