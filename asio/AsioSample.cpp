@@ -6,6 +6,7 @@
 
 #include "device/AsioSettingsKey.h"
 #include "device/HidChannel.h"
+#include "device/KsConstants.h"
 #include "device/KsEnumFilters.h"
 #include "device/RegKey.h"
 #include "device/SupportedDevices.h"
@@ -19,9 +20,6 @@
 #include <initializer_list>
 
 namespace {
-
-const GUID kCategoryAudio = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
-const GUID kCategoryRender = {0x65E8773E, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 
 constexpr int32_t kDsdHostRates[3] = {kDsd64Rate, kDsd128Rate, kDsd256Rate};
 constexpr int32_t kDsdFrameRates[3] = {kDsd64FrameRate, kDsd128FrameRate, kDsd256FrameRate};
@@ -225,7 +223,7 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
     HRESULT hr = S_OK;
     auto* enumerator = new CKsEnumFilters(&hr);
     if (!enumerator) return E_FAIL;
-    const GUID classes[2] = {kCategoryAudio, kCategoryRender};
+    const GUID classes[2] = {kKsCategoryAudio, kKsCategoryRender};
     bool found = false;
     if (SUCCEEDED(enumerator->EnumFilters(classes, 2))) {
         for (auto* entry = enumerator->Filters().Head(); entry && !found; entry = entry->next) {

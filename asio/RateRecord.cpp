@@ -3,6 +3,7 @@
 #include "ModuleState.h"
 
 #include "device/KsAudFilter.h"
+#include "device/KsConstants.h"
 #include "device/SharedTypes.h"
 
 #include <ksmedia.h>
@@ -10,8 +11,6 @@
 #include <cstring>
 
 namespace {
-
-const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 CKsList<CKsPin>& PinsOf(CKsAudFilter* filter, int direction) {
     return direction == kRenderDirection ? filter->RenderSinkPins() : filter->CaptureSinkPins();
@@ -23,7 +22,7 @@ int32_t ChannelsFor(CKsAudPin& pin, int32_t width, int32_t rate) {
     bool supports = false;
     for (auto* entry = pin.AudioDataRanges().Head(); entry; entry = entry->next) {
         const KSDATARANGE_AUDIO& range = *entry->item;
-        if (!IsEqualGUID(range.DataRange.SubFormat, kSubtypePcm)) continue;
+        if (!IsEqualGUID(range.DataRange.SubFormat, kKsDataFormatSubtypePcm)) continue;
         if (static_cast<ULONG>(width) < range.MinimumBitsPerSample ||
             static_cast<ULONG>(width) > range.MaximumBitsPerSample) {
             continue;
@@ -59,7 +58,7 @@ WAVEFORMATEXTENSIBLE PinFormat(int32_t rate, int32_t width, int32_t channels) {
     f.Format.cbSize = 22;
     f.Samples.wValidBitsPerSample = static_cast<WORD>(width);
     f.dwChannelMask = channels == 4 ? 0x33 : channels == 6 ? 0x3F : channels == 8 ? 0x63F : 0x3;
-    f.SubFormat = kSubtypePcm;
+    f.SubFormat = kKsDataFormatSubtypePcm;
     return f;
 }
 

@@ -6,6 +6,8 @@
 #include "SimObjects.h"
 #include "SimSetupApi.h"
 
+#include "device/KsConstants.h"
+
 #include <cstring>
 #include <new>
 
@@ -72,7 +74,7 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
             error = ERROR_DEVICE_NOT_CONNECTED;
         } else if (object->kind == Kind::Pin) {
             error = PinRequest(*object, code, in, inSize, out, outSize, bytes, overlapped);
-        } else if (object->kind == Kind::Filter && code == 0x2F0003) {
+        } else if (object->kind == Kind::Filter && code == kIoctlKsProperty) {
             if (!in || inSize < sizeof(KSPROPERTY)) {
                 error = ERROR_INVALID_USER_BUFFER;
             } else {

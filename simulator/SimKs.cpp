@@ -30,10 +30,6 @@ constexpr ULONG kTopologyNodes = 1;
 constexpr ULONG kTopologyConnections = 2;
 constexpr ULONG kConnectionState = 0;
 
-constexpr DWORD kIoctlProperty = 0x2F0003;
-constexpr DWORD kIoctlWriteStream = 0x2F8013;
-constexpr DWORD kIoctlReadStream = 0x2F4017;
-constexpr DWORD kIoctlResetState = 0x2F001B;
 
 constexpr LONG kStatusPending = 0x103;
 constexpr LONG kStatusCancelled = static_cast<LONG>(0xC0000120);
@@ -320,7 +316,7 @@ DWORD PinRequest(Object& object, DWORD code, void* in, DWORD inSize, void* out, 
     returned = 0;
     PinInstance& pin = *object.pin;
     switch (code) {
-    case kIoctlProperty: {
+    case kIoctlKsProperty: {
         if (!in || inSize < sizeof(KSPROPERTY)) return ERROR_INVALID_USER_BUFFER;
         const auto* property = static_cast<const KSPROPERTY*>(in);
         if (!SameGuid(property->Set, kPropSetConnection)) return ERROR_SET_NOT_FOUND;
@@ -330,7 +326,7 @@ DWORD PinRequest(Object& object, DWORD code, void* in, DWORD inSize, void* out, 
         if (!out || outSize < sizeof(KSSTATE)) return ERROR_INVALID_USER_BUFFER;
         return SetState(pin, *static_cast<const ULONG*>(out));
     }
-    case kIoctlResetState: {
+    case kIoctlKsResetState: {
         if (!in || inSize < sizeof(ULONG)) return ERROR_INVALID_USER_BUFFER;
         ULONG reset = *static_cast<const ULONG*>(in);
         if (reset == KSRESET_BEGIN) {
@@ -343,8 +339,8 @@ DWORD PinRequest(Object& object, DWORD code, void* in, DWORD inSize, void* out, 
         }
         return ERROR_SUCCESS;
     }
-    case kIoctlWriteStream: return QueueStream(pin, true, out, outSize, overlapped);
-    case kIoctlReadStream: return QueueStream(pin, false, out, outSize, overlapped);
+    case kIoctlKsWriteStream: return QueueStream(pin, true, out, outSize, overlapped);
+    case kIoctlKsReadStream: return QueueStream(pin, false, out, outSize, overlapped);
     default: return ERROR_INVALID_FUNCTION;
     }
 }
