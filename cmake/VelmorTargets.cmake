@@ -28,7 +28,7 @@ function(velmor_add_test name)
   endif()
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-      PROPERTIES TIMEOUT 600 ${props})
+      PROPERTIES TIMEOUT 300 ${props})
   else()
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 900 ${props})
