@@ -1,5 +1,6 @@
 #include "AsioSample.h"
 
+#include "BlockOwnership.h"
 #include "ClassFactory.h"
 #include "DriverSettings.h"
 #include "ModuleState.h"
@@ -18,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -75,11 +78,22 @@ int32_t LargestWidth(uint8_t mask) {
 }  // namespace
 
 HRESULT CreateDriverObject(IUnknown* outer, REFCLSID clsid, REFIID iid, void** object) {
+    // An aggregated object must hand out its own unknown first: any other
+    // interface would leave the outer object holding a freed one.
+    if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
     auto* driver = new CAsioSample(outer);
     if (!driver) return E_FAIL;
     driver->NonDelegatingAddRef();
-    HRESULT hr = driver->Discover(clsid);
-    if (SUCCEEDED(hr)) hr = driver->NonDelegatingQueryInterface(iid, object);
+    HRESULT hr = E_OUTOFMEMORY;
+    try {
+        hr = driver->Discover(clsid);
+        if (SUCCEEDED(hr)) hr = driver->NonDelegatingQueryInterface(iid, object);
+    } catch (...) {
+        // Nothing crosses to the host: the object goes and the host gets a result.
+        if (*object) static_cast<IUnknown*>(*object)->Release();
+        *object = nullptr;
+        hr = E_OUTOFMEMORY;
+    }
     driver->NonDelegatingRelease();
     return hr;
 }
@@ -92,20 +106,33 @@ CAsioSample::~CAsioSample() {
     if (m_timerRaised) timeEndPeriod(1);
     if (m_state == kDriverRunning) stop();
     if (m_state == kDriverPrepared) disposeBuffers();
-    if (m_state == kDriverInitialized) {
-        if (m_notifyThread) {
-            SetEvent(m_notifyEvents[0]);
-            WaitForSingleObject(m_notifyThread, INFINITE);
-            CloseHandle(m_notifyThread);
-            m_notifyThread = nullptr;
-        }
+    // Whatever an earlier failure left behind, no thread of this object and
+    // no buffer or pin outlives it.
+    if (m_streamThread || m_watchdogThread || m_active[kRenderDirection] || m_active[kCaptureDirection]) {
+        disposeBuffers();
+    }
+    const bool initialized = m_state == kDriverInitialized;
+    EndNotifyThread();
+    if (initialized) {
         WriteDriverSettings(m_block, static_cast<uint32_t>(m_streamRate));
         SetState(kDriverLoaded);
     }
     CloseEvents();
     DeleteFilters();
     m_state = kDriverUnload;
-    if (OwnsBlock()) m_block.GiveBack(m_clsid);
+    GiveBackBlock(m_block, m_identity);
+}
+
+void CAsioSample::EndNotifyThread() {
+    if (!m_notifyThread) return;
+    SetEvent(m_notifyEvents[0]);
+    WaitForSingleObject(m_notifyThread, INFINITE);
+    CloseHandle(m_notifyThread);
+    m_notifyThread = nullptr;
+}
+
+void CAsioSample::ClearMarkerReport() {
+    if (InterlockedExchange(&m_markerReportSent, 0)) SendReport(0xF8, 0x21, 0x35, 0x00);
 }
 
 // ---------------------------------------------------------------- IUnknown
@@ -128,10 +155,10 @@ HRESULT STDMETHODCALLTYPE CAsioSample::NonDelegatingQueryInterface(REFIID iid, v
 
 // ---------------------------------------------------------------- helpers
 
-bool CAsioSample::OwnsBlock() const { return m_block.IsOwnedBy(m_clsid); }
+bool CAsioSample::OwnsBlock() const { return m_block.IsOwnedBy(m_identity); }
 
 void CAsioSample::Publish(CStatusBlock::Field field, uint32_t value) {
-    if (m_block.WriteOwned(m_clsid, field, value)) m_block.MarkChanged();
+    if (m_block.WriteOwned(m_identity, field, value)) m_block.MarkChanged();
 }
 
 void CAsioSample::SetState(int32_t state) {
@@ -168,13 +195,13 @@ void CAsioSample::DeleteFilters() {
 HRESULT CAsioSample::OpenFilters() {
     DeleteFilters();
     HRESULT hr = S_OK;
-    m_renderFilter = new CKsAudRenFilter(m_devicePath, m_deviceName, &hr);
+    m_renderFilter = new (std::nothrow) CKsAudRenFilter(m_devicePath, m_deviceName, &hr);
     if (!m_renderFilter || FAILED(hr) || FAILED(m_renderFilter->Instantiate()) ||
         FAILED(m_renderFilter->EnumerateNodes()) || FAILED(m_renderFilter->EnumeratePins())) {
         return E_FAIL;
     }
     if (!m_hasCapture) return S_OK;
-    m_captureFilter = new CKsAudCapFilter(m_devicePath, m_deviceName, &hr);
+    m_captureFilter = new (std::nothrow) CKsAudCapFilter(m_devicePath, m_deviceName, &hr);
     if (!m_captureFilter || FAILED(hr) || FAILED(m_captureFilter->Instantiate()) ||
         FAILED(m_captureFilter->EnumerateNodes()) || FAILED(m_captureFilter->EnumeratePins())) {
         return E_FAIL;
@@ -214,14 +241,15 @@ void CAsioSample::CloseEvents() {
 
 HRESULT CAsioSample::Discover(REFCLSID clsid) {
     m_state = kDriverLoaded;
-    if (m_block.IsValid() && m_block.Claim(clsid)) {
-        m_block.WriteOwned(clsid, &StatusBlockLayout::driverState, kDriverLoaded);
+    m_identity = NewOwnerIdentity(clsid);
+    if (m_block.IsValid() && ClaimBlock(m_block, m_identity)) {
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::driverState, kDriverLoaded);
         m_block.MarkChanged();
     }
     m_clsid = clsid;
 
     HRESULT hr = S_OK;
-    auto* enumerator = new CKsEnumFilters(&hr);
+    std::unique_ptr<CKsEnumFilters> enumerator(new (std::nothrow) CKsEnumFilters(&hr));
     if (!enumerator) return E_FAIL;
     const GUID classes[2] = {kKsCategoryAudio, kKsCategoryRender};
     bool found = false;
@@ -234,10 +262,10 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
             CopyText(m_deviceName, sizeof(m_deviceName), name && *name ? name : kProductName);
 
             HRESULT renderHr = S_OK, captureHr = S_OK;
-            auto* render = new CKsAudRenFilter(m_devicePath, m_deviceName, &renderHr);
+            std::unique_ptr<CKsAudRenFilter> render(new (std::nothrow) CKsAudRenFilter(m_devicePath, m_deviceName, &renderHr));
             bool renderOk = render && SUCCEEDED(renderHr) && SUCCEEDED(render->Instantiate()) &&
                             SUCCEEDED(render->EnumeratePins());
-            auto* capture = new CKsAudCapFilter(m_devicePath, m_deviceName, &captureHr);
+            std::unique_ptr<CKsAudCapFilter> capture(new (std::nothrow) CKsAudCapFilter(m_devicePath, m_deviceName, &captureHr));
             bool captureOk = capture && SUCCEEDED(captureHr) && SUCCEEDED(capture->Instantiate()) &&
                              SUCCEEDED(capture->EnumeratePins());
             m_hasCapture = captureOk && capture->CaptureSinkPins().Count() > 0 ? 1 : 0;
@@ -252,18 +280,16 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
                 if (accepted && m_hasCapture) accepted = capture->FindViablePin(&probe, kKsFormatCheckBits) != nullptr;
                 if (accepted) mask |= static_cast<uint8_t>(1u << (bits / 8 - 1));
             }
-            delete render;
-            delete capture;
             m_widthMask = mask;
             found = mask != 0;
         }
     }
-    delete enumerator;
+    enumerator.reset();
     if (!found) return E_FAIL;
 
     timeBeginPeriod(1);
     m_timerRaised = true;
-    if (m_block.SetDeviceName(m_clsid, m_deviceName)) m_block.MarkChanged();
+    if (m_block.SetDeviceName(m_identity, m_deviceName)) m_block.MarkChanged();
     return S_OK;
 }
 
@@ -271,6 +297,15 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
 
 ASIOBool CAsioSample::init(void*) {
     if (m_state >= static_cast<int32_t>(kDriverInitialized)) return ASIOTrue;  // a second init changes nothing
+    if (m_notifyThread) return ASIOFalse;  // an earlier init failed half-way; the object is spent
+    try {
+        return InitSteps();
+    } catch (...) {
+        return ASIOFalse;  // out of memory in the device library; undone at release
+    }
+}
+
+ASIOBool CAsioSample::InitSteps() {
     if (FAILED(OpenFilters())) return ASIOFalse;
     if (!CreateEvents()) return ASIOFalse;
 
@@ -287,6 +322,11 @@ ASIOBool CAsioSample::init(void*) {
     BuildRateRecords(m_records[kRenderDirection], m_renderFilter, kRenderDirection, m_sampleWidth);
     BuildRateRecords(m_records[kCaptureDirection], m_captureFilter, kCaptureDirection, m_sampleWidth);
     if (m_bufferTime == 0) m_bufferTime = kDefaultBufferTime;
+    // A stored length outside the table would announce sizes the driver refuses.
+    const uint64_t shortest = static_cast<uint64_t>(kBufferLengthsMs[0]) * 10000;
+    const uint64_t longest = static_cast<uint64_t>(kBufferLengthsMs[kBufferLengthCount - 1]) * 10000;
+    if (m_bufferTime < shortest) m_bufferTime = shortest;
+    if (m_bufferTime > longest) m_bufferTime = longest;
     m_packetsAhead = kPacketsAhead;
 
     // The stream rate must run in both directions; else the lowest rate that does.
@@ -305,9 +345,9 @@ ASIOBool CAsioSample::init(void*) {
         }
     }
     if (OwnsBlock()) {
-        m_block.WriteOwned(m_clsid, &StatusBlockLayout::period, static_cast<uint32_t>(m_bufferTime / 1000));
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::period, static_cast<uint32_t>(m_bufferTime / 1000));
         m_block.Write(&StatusBlockLayout::streamRate, static_cast<uint32_t>(m_streamRate));
-        m_block.WriteOwned(m_clsid, &StatusBlockLayout::streamWidth, static_cast<uint32_t>(m_sampleWidth));
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::streamWidth, static_cast<uint32_t>(m_sampleWidth));
         m_block.MarkChanged();
     }
     SelectCurrentRecords();
@@ -317,17 +357,19 @@ ASIOBool CAsioSample::init(void*) {
     m_resyncAllowed = 1;
     m_ioFormat = kASIOPCMFormat;
 
-    m_notifyThread = CreateThread(nullptr, 0, NotifyThreadEntry, this, 0, nullptr);
+    // The acknowledge event first: nothing may fail once the thread runs.
     if (!m_ackEvent) m_ackEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!m_notifyThread || !m_ackEvent) return ASIOFalse;
+    if (!m_ackEvent) return ASIOFalse;
+    m_notifyThread = CreateThread(nullptr, 0, NotifyThreadEntry, this, 0, nullptr);
+    if (!m_notifyThread) return ASIOFalse;
     SetState(kDriverInitialized);
     if (OwnsBlock()) {
         uint32_t rates = 0;
         for (size_t i = 0; i < kRateCount; ++i) {
             if (common(static_cast<int32_t>(kRateTable[i]))) rates |= 1u << i;
         }
-        m_block.WriteOwned(m_clsid, &StatusBlockLayout::supporBitsPerSample, m_widthMask & 0xFu);
-        m_block.WriteOwned(m_clsid, &StatusBlockLayout::supportSampleRate, rates);
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::supporBitsPerSample, m_widthMask & 0xFu);
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::supportSampleRate, rates);
         m_block.MarkChanged();
     }
     return ASIOTrue;
@@ -362,7 +404,7 @@ ASIOError CAsioSample::stop() {
         HANDLE waits[2] = {m_ackEvent, m_streamThread};
         WaitForMultipleObjects(m_streamThread ? 2 : 1, waits, FALSE, INFINITE);
     }
-    if (InterlockedExchange(&m_markerReportSent, 0)) SendReport(0xF8, 0x21, 0x35, 0x00);
+    ClearMarkerReport();
     if (m_state == kDriverPrepared || m_state == kDriverRunning) SetState(kDriverPrepared);
     return error;
 }
@@ -458,6 +500,11 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
     for (int i = 0; i < 3; ++i) {
         if (rate == kDsdHostRates[i]) wanted = kDsdFrameRates[i];
     }
+    // DSD forces 32-bit slots; a PCM rate runs at the configured width again.
+    if (!IsDsdHostRate() && m_configuredWidth && m_sampleWidth != m_configuredWidth) {
+        m_sampleWidth = m_configuredWidth;
+        Publish(&StatusBlockLayout::streamWidth, static_cast<uint32_t>(m_sampleWidth));
+    }
     if (wanted != m_streamRate || changed) {
         m_streamRate = wanted;
         if (m_block.Write(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted))) m_block.MarkChanged();
@@ -532,18 +579,55 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
                                      ASIOCallbacks* callbacks) {
     // Buffers already made stay until disposeBuffers.
     if (m_state == kDriverPrepared || m_state == kDriverRunning) return ASE_InvalidMode;
-    m_active[kRenderDirection] = m_current[kRenderDirection];
-    m_active[kCaptureDirection] = m_current[kCaptureDirection];
+    try {
+        return CreateBuffersSteps(bufferInfos, numChannels, bufferSize, callbacks);
+    } catch (...) {
+        disposeBuffers();
+        return ASE_NoMemory;
+    }
+}
+
+bool CAsioSample::BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                                      const ASIOCallbacks* callbacks) const {
+    if (m_state != kDriverInitialized || !callbacks || numChannels < 0 || (numChannels > 0 && !bufferInfos)) {
+        return false;
+    }
+    // Only the sizes getBufferSize announces: they keep every buffer and packet size in range.
+    int32_t minimum = 0, maximum = 0;
+    if (const_cast<CAsioSample*>(this)->getBufferSize(&minimum, &maximum, nullptr, nullptr) != ASE_OK ||
+        bufferSize < minimum || bufferSize > maximum) {
+        return false;
+    }
+    // Every channel named must be one the device has in that direction.
+    int32_t inputs = 0, outputs = 0;
+    const_cast<CAsioSample*>(this)->getChannels(&inputs, &outputs);
+    for (int32_t i = 0; i < numChannels; ++i) {
+        const int32_t count = bufferInfos[i].isInput != ASIOFalse ? inputs : outputs;
+        if (bufferInfos[i].channelNum < 0 || bufferInfos[i].channelNum >= count) return false;
+    }
+    return true;
+}
+
+bool CAsioSample::EveryBufferServed(const ASIOBufferInfo* bufferInfos, int32_t numChannels) const {
+    for (int32_t i = 0; i < numChannels; ++i) {
+        const bool input = bufferInfos[i].isInput != ASIOFalse;
+        const ChannelSlot* channel = ChannelOf(m_active[input ? kCaptureDirection : kRenderDirection],
+                                               bufferInfos[i].channelNum);
+        if (!channel || !channel->pinSlot->opened) return false;
+    }
+    return true;
+}
+
+ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                                          ASIOCallbacks* callbacks) {
     int32_t inputs = 0, outputs = 0;
     ASIOError error = getChannels(&inputs, &outputs);
     if (error != ASE_OK) return error;
-    const bool dsd = IsDsdHostRate();
     // Requests the driver cannot serve are refused before anything is made.
-    if (m_state != kDriverInitialized || !callbacks || bufferSize <= 0 || (dsd && bufferSize < 32) ||
-        numChannels < 0 || (numChannels > 0 && !bufferInfos)) {
-        m_active[kRenderDirection] = m_active[kCaptureDirection] = nullptr;
-        return ASE_InvalidParameter;
-    }
+    if (!BuffersRequestValid(bufferInfos, numChannels, bufferSize, callbacks)) return ASE_InvalidParameter;
+    m_active[kRenderDirection] = m_current[kRenderDirection];
+    m_active[kCaptureDirection] = m_current[kCaptureDirection];
+    const bool dsd = IsDsdHostRate();
     const int32_t width = dsd ? 32 : m_sampleWidth;
 
     bool asksInput = false;
@@ -558,6 +642,9 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
                                                              numChannels, bufferSize, width, dsd)
                                            : ASE_InvalidParameter;
     }
+    // A pin the device would not open (busy, or refusing every channel count)
+    // would leave the host with buffers that never move.
+    if (error == ASE_OK && !EveryBufferServed(bufferInfos, numChannels)) error = ASE_NotPresent;
     if (error == ASE_OK) {
         m_callbacks = *callbacks;
         m_bufferSize = bufferSize;
@@ -565,6 +652,7 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
     }
     if (error != ASE_OK) {
         disposeBuffers();
+        for (int32_t i = 0; i < numChannels; ++i) bufferInfos[i].buffers[0] = bufferInfos[i].buffers[1] = nullptr;
         return error;
     }
     AskHostCapabilities();
@@ -591,6 +679,8 @@ ASIOError CAsioSample::disposeBuffers() {
     if (m_active[kCaptureDirection]) ReleaseBuffers(*m_active[kCaptureDirection]);
     if (m_active[kRenderDirection]) ReleaseBuffers(*m_active[kRenderDirection]);
     if (m_state >= static_cast<int32_t>(kDriverInitialized)) SetState(kDriverInitialized);
+    // The streaming thread has ended: no render copy can find markers again.
+    ClearMarkerReport();
     if (OwnsBlock()) {
         Publish(&StatusBlockLayout::dsdActive, 0);
         Publish(&StatusBlockLayout::dsd128, 0);

@@ -68,6 +68,7 @@ public:
     int32_t StreamRate() const { return m_streamRate; }
     int32_t SampleWidth() const { return m_sampleWidth; }
     RateRecord* CurrentRecord(int direction) const { return m_current[direction]; }
+    const GUID& OwnerIdentity() const { return m_identity; }
 
 private:
     enum Capability { kCanInputMonitor, kCanTimeInfo, kCanTimeCode, kCanTransport, kCanInputGain,
@@ -83,6 +84,16 @@ private:
     void SendReport(BYTE command, BYTE commandClass, BYTE value1, BYTE value2);
     void SelectCurrentRecords();
     HRESULT OpenFilters();
+    ASIOBool InitSteps();
+    ASIOError CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                                 ASIOCallbacks* callbacks);
+    // A request the driver can serve: state, callbacks, sizes and every channel named.
+    bool BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                             const ASIOCallbacks* callbacks) const;
+    // Every host buffer made lies on an opened pin.
+    bool EveryBufferServed(const ASIOBufferInfo* bufferInfos, int32_t numChannels) const;
+    void EndNotifyThread();
+    void ClearMarkerReport();
     void DeleteFilters();
     bool CreateEvents();
     void CloseEvents();
@@ -106,8 +117,11 @@ private:
     // One channel's host samples (packed, bytes each) checked for DSD-over-PCM markers.
     void MarkerTest(const uint8_t* samples, int32_t frames, int32_t bytes);
     void ArmWatchdog();
+    // A period that came later than the packets queued ahead could cover.
+    void CheckDropout();
 
     CLSID m_clsid = {};
+    GUID m_identity = {};  // this object's own, as owner of the block
     uint8_t m_widthMask = 0;
     char m_devicePath[260] = {};
     char m_deviceName[260] = {};
@@ -143,6 +157,9 @@ private:
     uint64_t m_switchCount = 0;
     int32_t m_capabilities[kCapabilityCount] = {};
     int32_t m_hostCapabilities[kHostCapabilityCount] = {};
+    int32_t m_hostResync = 0;      // the host answers kAsioResyncRequest
+    int64_t m_periodTicks = 0;     // one period in performance-counter ticks
+    int64_t m_lastPeriodTicks = 0; // counter at the previous period step; 0 before the first
     int32_t m_timeCodeRead = 0;
     int32_t m_resyncAllowed = 0;
     int32_t m_ioFormat = 0;

@@ -20,6 +20,14 @@ constexpr int kWaitHandles = kCaptureBase + kMaxPinSlots * kPacketsPerPin;  // 5
 constexpr LONGLONG kWatchdogDue = -20000000;  // 2 s, relative
 
 enum ControlEvent { kQuit = 0, kStart = 1, kStop = 2, kResetRequest = 3 };
+// Notification events: [0] quit; [1] a dropout the engine saw; [3] device notifications.
+enum NotifyEvent { kNotifyQuit = 0, kNotifyDropout = 1, kNotifyDevice = 3 };
+
+int64_t PerformanceTicks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
 
 }  // namespace
 
@@ -68,11 +76,13 @@ void CAsioSample::StopEngine() {
 
 void CAsioSample::AskHostCapabilities() {
     for (int32_t& flag : m_hostCapabilities) flag = 0;
+    m_hostResync = 0;
     auto message = m_callbacks.asioMessage;
-    if (!message || message(kAsioEngineVersion, 0, nullptr, nullptr) <= 1) return;
-    auto ask = [&](int32_t selector) {
-        return message(kAsioSelectorSupported, selector, nullptr, nullptr) == 1 ? 1 : 0;
-    };
+    if (!message) return;
+    m_hostResync = message(kAsioSelectorSupported, kAsioResyncRequest, nullptr, nullptr) == 1 ? 1 : 0;
+    if (message(kAsioEngineVersion, 0, nullptr, nullptr) <= 1) return;
+    // Each capability is its own selector; the host answers 1 when it has it.
+    auto ask = [&](int32_t selector) { return message(selector, 0, nullptr, nullptr) == 1 ? 1 : 0; };
     if (m_capabilities[kCanTimeInfo]) {
         m_hostCapabilities[kHostTimeInfo] = ask(kAsioSupportsTimeInfo);
         if (m_capabilities[kCanTimeCode]) m_hostCapabilities[kHostTimeCode] = ask(kAsioSupportsTimeCode);
@@ -114,8 +124,13 @@ void CAsioSample::WatchdogLoop() {
 void CAsioSample::NotifyLoop() {
     for (;;) {
         DWORD wait = WaitForMultipleObjects(4, m_notifyEvents, FALSE, INFINITE);
-        if (wait == WAIT_OBJECT_0 || wait >= WAIT_OBJECT_0 + 4) return;
-        if (wait == WAIT_OBJECT_0 + 3 && m_state == kDriverRunning && m_resyncAllowed && m_callbacks.asioMessage &&
+        if (wait == WAIT_OBJECT_0 + kNotifyQuit || wait >= WAIT_OBJECT_0 + 4) return;
+        // A dropout is only reported: whatever the host answers, the stream goes on.
+        if (wait == WAIT_OBJECT_0 + kNotifyDropout && m_state == kDriverRunning && m_resyncAllowed &&
+            m_hostResync && m_callbacks.asioMessage) {
+            m_callbacks.asioMessage(kAsioResyncRequest, 0, nullptr, nullptr);
+        }
+        if (wait == WAIT_OBJECT_0 + kNotifyDevice && m_state == kDriverRunning && m_resyncAllowed && m_callbacks.asioMessage &&
             m_callbacks.asioMessage(kAsioResyncRequest, 0, nullptr, nullptr) == 0) {
             SetEvent(m_controlEvents[kResetRequest]);
         }
@@ -140,6 +155,28 @@ void CAsioSample::EngineStart(int32_t& engineState, uint32_t (&completion)[2][2]
     std::memset(directions, 0, sizeof(directions));
     static const KSSTATE kUp[2] = {KSSTATE_ACQUIRE, KSSTATE_PAUSE};
     StepPins(kUp, 2);
+    // A new take starts clean: completions of the requests the last stop
+    // cancelled are not periods, and the inputs hold nothing of the last take.
+    for (int direction : {kRenderDirection, kCaptureDirection}) {
+        RateRecord* record = m_active[direction];
+        if (!record) continue;
+        for (int32_t p = 0; p < record->pinCount; ++p) {
+            for (StreamPacket& packet : record->pins[p].packets) ResetEvent(packet.overlapped.hEvent);
+        }
+        if (direction != kCaptureDirection) continue;
+        const int32_t bytes = IsDsdHostRate() ? 4 : m_sampleWidth / 8;
+        for (int32_t c = 0; c < record->channelSlotCount; ++c) {
+            ChannelSlot& channel = record->channels[c];
+            for (void* half : channel.halves) {
+                if (half) std::memset(half, 0, static_cast<size_t>(channel.length) * bytes);
+            }
+        }
+    }
+    m_lastPeriodTicks = 0;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const int64_t frames = IsDsdHostRate() ? m_bufferSize / 32 : m_bufferSize;
+    m_periodTicks = m_streamRate > 0 ? frequency.QuadPart * frames / m_streamRate : 0;
     m_switchCount = 0;
     m_samplePosition = 0;
     m_sampleCounter = 0;
@@ -274,6 +311,7 @@ void CAsioSample::StreamLoop() {
 void CAsioSample::PeriodStep(int parity) {
     const uint64_t B = static_cast<uint64_t>(m_bufferSize);
     if (m_switchCount != 0) m_sampleCounter += B;
+    CheckDropout();
     m_periodTime = static_cast<uint64_t>(timeGetTime()) * 1000000;
     const int ring = static_cast<int>((m_sampleCounter / B + m_packetsAhead) % kPacketsPerPin);
     if (RateRecord* capture = m_active[kCaptureDirection]) {
@@ -291,6 +329,15 @@ void CAsioSample::PeriodStep(int parity) {
             if (slot.opened) slot.pin->WriteData(&slot.packets[ring].header, &slot.packets[ring].overlapped);
         }
     }
+}
+
+void CAsioSample::CheckDropout() {
+    const int64_t now = PerformanceTicks();
+    // Later than the packets queued ahead could cover: the device ran dry.
+    if (m_lastPeriodTicks && m_periodTicks > 0 && now - m_lastPeriodTicks > m_periodTicks * m_packetsAhead) {
+        SetEvent(m_notifyEvents[kNotifyDropout]);
+    }
+    m_lastPeriodTicks = now;
 }
 
 void CAsioSample::BufferSwitch(int parity) {
@@ -406,8 +453,8 @@ void CAsioSample::MarkerTest(const uint8_t* samples, int32_t frames, int32_t byt
         uint32_t dsd128 = m_block.ReadOr(&StatusBlockLayout::streamRate, 0) == 352800 ? 1 : 0;
         if (m_block.ReadOr(&StatusBlockLayout::dsd128, 0) != dsd128) Publish(&StatusBlockLayout::dsd128, dsd128);
     } else if (active == 1) {
-        m_block.WriteOwned(m_clsid, &StatusBlockLayout::dsdActive, 0);
-        m_block.WriteOwned(m_clsid, &StatusBlockLayout::dsd128, 0);
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::dsdActive, 0);
+        m_block.WriteOwned(m_identity, &StatusBlockLayout::dsd128, 0);
         m_block.MarkChanged();
     }
 }

@@ -2,6 +2,21 @@
 
 #include "device/AsioSettingsKey.h"
 #include "device/RegKey.h"
+#include "device/SharedTypes.h"
+
+namespace {
+
+// A length outside the buffer-length table or a width the driver cannot run
+// is not stored: the next session would start from it.
+bool StorableValue(CStatusBlock::Field field, uint32_t value) {
+    if (field == &StatusBlockLayout::bufferSize) {
+        return value >= kBufferLengthsMs[0] * 10 && value <= kBufferLengthsMs[kBufferLengthCount - 1] * 10;
+    }
+    if (field == &StatusBlockLayout::bitsPerSample) return value == 16 || value == 24 || value == 32;
+    return true;
+}
+
+}  // namespace
 
 HRESULT ReadDriverSettings(CStatusBlock& block, uint32_t* streamRate) {
     CRegKey asio;
@@ -37,6 +52,7 @@ HRESULT WriteDriverSettings(const CStatusBlock& block, uint32_t streamRate) {
         for (const BlockHeldSetting& setting : kBlockHeldSettings) {
             uint32_t value = 0;
             if (!block.Read(setting.field, &value)) break;
+            if (!StorableValue(setting.field, value)) continue;  // the stored value stays
             error = driver.SetDword(setting.name, value);
             if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
         }

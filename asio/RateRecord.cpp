@@ -37,6 +37,25 @@ int32_t ChannelsFor(CKsAudPin& pin, int32_t width, int32_t rate) {
     return supports ? channels : -1;
 }
 
+// Far above any size getBufferSize announces; keeps every product in range.
+constexpr int64_t kMaxBufferBytes = 0x10000000;
+constexpr ULONG_PTR kStatusPending = 0x103;
+constexpr DWORD kPacketSettleMs = 1000;
+
+// Waits, within a bound, until no packet of the slot is still with the device.
+bool WaitForPackets(const PinSlot& slot) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        bool pending = false;
+        for (const StreamPacket& packet : slot.packets) {
+            pending |= packet.header.Data && packet.overlapped.Internal == kStatusPending;
+        }
+        if (!pending) return true;
+        if (GetTickCount() - start > kPacketSettleMs) return false;
+        Sleep(1);
+    }
+}
+
 bool OpenPin(PinSlot& slot, int32_t rate, int32_t width, int32_t channels) {
     WAVEFORMATEXTENSIBLE format = PinFormat(rate, width, channels);
     if (FAILED(slot.pin->SetFormat(&format.Format))) return false;
@@ -145,7 +164,9 @@ ChannelSlot* ChannelOf(RateRecord* record, int32_t channel) {
 
 ASIOError AllocateBuffers(RateRecord& record, bool input, ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
                           int32_t width, bool dsd) {
-    const int32_t halfBytes = dsd ? bufferSize / 8 : bufferSize * width / 8;
+    if (bufferSize <= 0 || width <= 0) return ASE_InvalidParameter;
+    const int64_t halfBytes = dsd ? bufferSize / 8 : static_cast<int64_t>(bufferSize) * width / 8;
+    if (halfBytes <= 0 || halfBytes > kMaxBufferBytes) return ASE_InvalidParameter;
     for (int32_t i = 0; i < count; ++i) {
         ASIOBufferInfo& info = infos[i];
         if ((info.isInput != ASIOFalse) != input) continue;
@@ -190,7 +211,9 @@ ASIOError AllocateBuffers(RateRecord& record, bool input, ASIOBufferInfo* infos,
     for (int32_t p = 0; p < record.pinCount; ++p) {
         PinSlot& slot = record.pins[p];
         if (!slot.inUse) continue;
-        const ULONG extent = static_cast<ULONG>(pinWidth * slot.channelsOpened / 8 * frames);
+        const int64_t bytes = static_cast<int64_t>(pinWidth) * slot.channelsOpened / 8 * frames;
+        if (bytes > kMaxBufferBytes) return ASE_InvalidParameter;
+        const ULONG extent = static_cast<ULONG>(bytes);
         slot.framesPerPacket = frames;
         for (StreamPacket& packet : slot.packets) {
             if (!packet.header.Data) packet.header.Data = DriverAlloc(extent);
@@ -206,15 +229,24 @@ void ReleaseBuffers(RateRecord& record) {
     for (int32_t p = 0; p < record.pinCount; ++p) {
         PinSlot& slot = record.pins[p];
         if (!slot.inUse) continue;
+        // The device may still write into queued packets: cancel them and wait
+        // before the pin closes and its memory goes.
+        bool settled = true;
+        if (slot.opened) {
+            slot.pin->SetState(KSSTATE_STOP);
+            settled = WaitForPackets(slot);
+            slot.pin->ClosePin();
+            settled = settled || WaitForPackets(slot);
+        }
         for (StreamPacket& packet : slot.packets) {
-            DriverFree(packet.header.Data);
+            // A request the device never gave back keeps its buffer rather than have it reused.
+            if (settled) DriverFree(packet.header.Data);
             packet.header.Data = nullptr;
             packet.header.FrameExtent = 0;
             packet.header.DataUsed = 0;
         }
         slot.channelsOpened = 0;
         slot.framesPerPacket = 0;
-        if (slot.opened) slot.pin->ClosePin();
         slot.opened = 0;
         slot.inUse = 0;
     }

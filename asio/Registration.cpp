@@ -39,10 +39,12 @@ HRESULT RegisterDriver(const char* modulePath) {
     LONG status = RegCreateKeyExA(asio, kDriverKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &driver, nullptr);
     RegCloseKey(asio);
     if (status != ERROR_SUCCESS) return E_FAIL;
-    RegSetValueExW(driver, L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(clsidText),
-                   static_cast<DWORD>((wcslen(clsidText) + 1) * sizeof(wchar_t)));
-    SetString(driver, "Driver", modulePath);
+    // A value that could not be written is a failed registration, not a quiet half of one.
+    status = RegSetValueExW(driver, L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(clsidText),
+                            static_cast<DWORD>((wcslen(clsidText) + 1) * sizeof(wchar_t)));
+    if (status == ERROR_SUCCESS) status = SetString(driver, "Driver", modulePath);
     RegCloseKey(driver);
+    if (status != ERROR_SUCCESS) return E_FAIL;
 
     char classPath[64];
     ClassKeyPath(clsidText, classPath, sizeof(classPath));
@@ -53,13 +55,13 @@ HRESULT RegisterDriver(const char* modulePath) {
     }
     HKEY server = nullptr;
     status = RegCreateKeyExA(classKey, "InprocServer32", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &server, nullptr);
-    SetString(classKey, "FriendlyName", kAsioDriverName);
+    LONG named = SetString(classKey, "FriendlyName", kAsioDriverName);
     RegCloseKey(classKey);
     if (status != ERROR_SUCCESS) return E_FAIL;
-    SetString(server, nullptr, modulePath);
-    SetString(server, "ThreadingModel", "Apartment");
+    status = SetString(server, nullptr, modulePath);
+    if (status == ERROR_SUCCESS) status = SetString(server, "ThreadingModel", "Apartment");
     RegCloseKey(server);
-    return S_OK;
+    return status == ERROR_SUCCESS && named == ERROR_SUCCESS ? S_OK : E_FAIL;
 }
 
 HRESULT UnregisterDriver() {

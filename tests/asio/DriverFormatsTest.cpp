@@ -128,7 +128,13 @@ TEST_F(DriverFormats, DsdMarkersInTwentyFourBitFramesAreReportedOnceAndPublished
     ASSERT_EQ(ASE_OK, driver->stop());
     EXPECT_EQ(2u, device->markerReports);  // cleared again at stop
     EXPECT_EQ(0u, device->markerState);
+    // Found again in the next take, and cleared by disposeBuffers without a stop.
+    g_host.switches = 0;
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitSwitches(5));
+    EXPECT_EQ(1u, device->markerState);
     driver->disposeBuffers();
+    EXPECT_EQ(0u, device->markerState);
 }
 
 }  // namespace

@@ -34,6 +34,19 @@ void Switch(int32_t index) {
     if (h.driver && h.positions.size() < 64 && h.driver->getSamplePosition(&position, &stamp) == ASE_OK) {
         h.positions.push_back((uint64_t(position.hi) << 32) | position.lo);
     }
+    if (h.checkInputs && h.switches < 2) {
+        for (const ASIOBufferInfo& info : *h.buffers) {
+            if (!info.isInput || !info.buffers[index]) continue;
+            const auto* half = static_cast<const uint8_t*>(info.buffers[index]);
+            for (int32_t b = 0; b < h.bufferSize * int32_t(h.bits / 8); ++b) {
+                if (half[b]) {
+                    ++h.staleInputs;
+                    break;
+                }
+            }
+        }
+    }
+    if (h.switches == h.stallAtSwitch) Sleep(h.stallMs);
     if (h.writePattern) WritePattern(index);
     if (h.driver) h.driver->outputReady();
     ++h.switches;
@@ -41,7 +54,11 @@ void Switch(int32_t index) {
 
 void BufferSwitch(int32_t index, ASIOBool) { Switch(index); }
 
-ASIOTime* BufferSwitchTimeInfo(ASIOTime*, int32_t index, ASIOBool) {
+ASIOTime* BufferSwitchTimeInfo(ASIOTime* time, int32_t index, ASIOBool) {
+    if (time) {
+        if (g_host.timeInfoSwitches == 0) g_host.firstTimeFlags = static_cast<unsigned>(time->timeInfo.flags);
+        if (time->timeInfo.flags & kSampleRateChanged) ++g_host.rateChangedSwitches;
+    }
     ++g_host.timeInfoSwitches;
     Switch(index);
     return nullptr;
@@ -52,10 +69,11 @@ void RateChanged(ASIOSampleRate) { ++g_host.rateChanges; }
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported:
-        return value == kAsioResetRequest || value == kAsioEngineVersion ||
-               (value == kAsioSupportsTimeInfo && g_host.timeInfo);
-    case kAsioEngineVersion: return 2;
+        return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
+               value == kAsioSupportsTimeInfo;
+    case kAsioEngineVersion: return g_host.engineVersion;
     case kAsioResetRequest: ++g_host.resetRequests; return 1;
+    case kAsioResyncRequest: ++g_host.resyncRequests; return 0;  // 0: a reset would follow if the driver asked one
     case kAsioSupportsTimeInfo: return g_host.timeInfo ? 1 : 0;
     default: return 0;
     }
@@ -79,6 +97,15 @@ void DriverTest::SetUp() {
     g_host.frame = 0;
     g_host.writePattern = false;
     g_host.timeInfo = true;
+    g_host.engineVersion = 2;
+    g_host.resyncRequests = 0;
+    g_host.rateChangedSwitches = 0;
+    g_host.firstTimeFlags = 0;
+    g_host.staleInputs = 0;
+    g_host.checkInputs = false;
+    g_host.stallAtSwitch = -1;
+    g_host.stallMs = 0;
+    g_host.bits = 16;
     callbacks = HostCallbacks();
 }
 

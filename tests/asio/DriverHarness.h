@@ -29,7 +29,15 @@ struct HostLog {
     unsigned bits = 16;
     uint64_t frame = 0;               // next test-pattern frame to write
     bool writePattern = false;
-    bool timeInfo = true;             // answer kAsioSupportsTimeInfo with 1
+    bool timeInfo = true;             // answer kAsioSupportsTimeInfo with 1 (kAsioSelectorSupported says 1 always)
+    int32_t engineVersion = 2;
+    std::atomic<int> resyncRequests{0};
+    std::atomic<int> rateChangedSwitches{0}; // time infos flagged kSampleRateChanged
+    std::atomic<unsigned> firstTimeFlags{0}; // flags of the first time info after the counters were cleared
+    std::atomic<int> staleInputs{0};         // first two switches whose input half was not silent
+    bool checkInputs = false;
+    int stallAtSwitch = -1;           // the host sleeps stallMs inside this switch
+    DWORD stallMs = 0;
 };
 extern HostLog g_host;
 ASIOCallbacks HostCallbacks();

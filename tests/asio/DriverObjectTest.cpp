@@ -56,7 +56,7 @@ TEST_F(DriverCreation, OwnsThePublishedStateUntilReleased) {
     ASSERT_NE(nullptr, driver);
     CStatusBlock block;
     ASSERT_EQ(S_OK, block.Open());
-    EXPECT_TRUE(block.IsOwnedBy(kTestClsid));
+    EXPECT_TRUE(block.IsOwnedBy(static_cast<CAsioSample*>(driver)->OwnerIdentity()));  // its own identity, not the class
     EXPECT_EQ(uint32_t(kDriverLoaded), block.ReadOr(&StatusBlockLayout::driverState, 9));
     char name[256] = "";
     block.ReadDeviceName(name, sizeof(name));

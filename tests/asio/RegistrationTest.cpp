@@ -21,6 +21,18 @@ std::string ReadString(HKEY root, const std::string& path, const char* name) {
     return type == REG_SZ ? std::string(value) : "<not a string>";
 }
 
+std::string ReadWideString(HKEY root, const std::string& path, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    wchar_t value[260] = {};
+    DWORD type = 0, size = sizeof(value) - sizeof(wchar_t);
+    LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    std::string text;
+    for (const wchar_t* c = value; status == ERROR_SUCCESS && *c; ++c) text += static_cast<char>(*c);
+    return text;
+}
+
 bool KeyExists(HKEY root, const std::string& path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -28,9 +40,41 @@ bool KeyExists(HKEY root, const std::string& path) {
     return true;
 }
 
+const char kAsioKey[] = "Software\\ASIO\\VelmorR5R6";
+
+// The prefix's own registration (from the main job or a user): the tests
+// register and unregister over it and put it back afterwards.
+struct SavedRegistration {
+    std::string clsid;
+    std::string driver;
+    bool present = false;
+
+    void Save() {
+        present = KeyExists(HKEY_LOCAL_MACHINE, kAsioKey);
+        if (!present) return;
+        clsid = ReadWideString(HKEY_LOCAL_MACHINE, kAsioKey, L"CLSID");
+        driver = ReadString(HKEY_LOCAL_MACHINE, kAsioKey, "Driver");
+    }
+    void Restore() const {
+        if (!present) return;
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAsioKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS) {
+            return;
+        }
+        std::wstring wide(clsid.begin(), clsid.end());
+        RegSetValueExW(key, L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                       static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+        RegSetValueExA(key, "Driver", 0, REG_SZ, reinterpret_cast<const BYTE*>(driver.c_str()),
+                       static_cast<DWORD>(driver.size() + 1));
+        RegCloseKey(key);
+    }
+};
+
 class DriverRegistration : public ::testing::Test {
 protected:
     void SetUp() override {
+        saved.Save();
         dll = SiblingProgram("VelmorR5R6ASIO.dll");
         char name[64];
         snprintf(name, sizeof(name), "reg-%lu", GetCurrentProcessId());
@@ -39,7 +83,10 @@ protected:
         SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", name);
     }
     void TearDown() override {
-        Regsvr32("/u");
+        // Only a registration of the test's own is removed; the prefix's comes back.
+        std::string named = ReadWideString(HKEY_LOCAL_MACHINE, kAsioKey, L"CLSID");
+        if (KeyExists(HKEY_LOCAL_MACHINE, kAsioKey) && (!saved.present || named != saved.clsid)) Regsvr32("/u");
+        saved.Restore();
         SetEnvironmentVariableA("VELMOR_DEVICE", nullptr);
         SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", nullptr);
     }
@@ -50,9 +97,8 @@ protected:
 
     std::string dll;
     RegistrySandbox settings;
+    SavedRegistration saved;
 };
-
-const char kAsioKey[] = "Software\\ASIO\\VelmorR5R6";
 
 TEST_F(DriverRegistration, EachRegistrationMakesAClassAndTheAsioKeyNamesTheNewest) {
     ASSERT_EQ(0u, Regsvr32("").exitCode);
