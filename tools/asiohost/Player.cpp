@@ -32,6 +32,7 @@ struct Session {
     std::atomic<uint32_t> positionJumps{0};
     uint64_t lastPosition = 0;
     std::atomic<uint32_t> resetRequests{0};
+    std::atomic<uint32_t> dropouts{0};  // resync requests: the driver saw the device run dry
     TestPattern::Checker checkers[kMaxChannels];
     uint64_t inputFramesChecked = 0;
     LARGE_INTEGER frequency = {};
@@ -125,9 +126,11 @@ void RateChanged(ASIOSampleRate) {}
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported:
-        return value == kAsioEngineVersion || value == kAsioResetRequest || value == kAsioSupportsTimeInfo;
+        return value == kAsioEngineVersion || value == kAsioResetRequest || value == kAsioResyncRequest ||
+               value == kAsioSupportsTimeInfo;
     case kAsioEngineVersion: return 2;
     case kAsioResetRequest: ++g_session.resetRequests; return 1;
+    case kAsioResyncRequest: ++g_session.dropouts; return 1;
     case kAsioSupportsTimeInfo: return 1;
     default: return 0;
     }
@@ -209,10 +212,13 @@ int Play(IASIO* driver, const PlayOptions& options) {
     const uint32_t switches = std::min<uint32_t>(s.switches, static_cast<uint32_t>(s.switchTimes.size()));
     std::vector<double> deviation;
     uint32_t late = 0;
+    uint32_t early = 0;
     for (uint32_t i = 1; i < switches; ++i) {
         double interval = s.switchTimes[i] - s.switchTimes[i - 1];
         deviation.push_back(std::fabs(interval - periodMs));
         if (interval > 1.5 * periodMs) ++late;
+        // Ahead of the clock by more than half a period (catching up after a late one is not).
+        if (s.switchTimes[i] - s.switchTimes[0] < (i - 0.5) * periodMs) ++early;
     }
     // Switches owed by the time the stream stopped, less the two periods of lead-in.
     const double ran = switches ? s.switchTimes[switches - 1] - s.switchTimes[0] + periodMs : 0;
@@ -224,21 +230,21 @@ int Play(IASIO* driver, const PlayOptions& options) {
         breaks += s.checkers[c].breaks;
         locked += s.checkers[c].locked ? 1 : 0;
     }
-    const bool glitch = switches < 2 || late > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
+    const bool glitch = switches < 2 || late > 0 || early > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
                         (options.duplex && (breaks > 0 || locked < inputs));
     if (options.json) {
-        std::printf("{\"rate\":%.0f,\"buffer\":%d,\"period_ms\":%.3f,\"switches\":%u,\"late\":%u,\"missed\":%lld,"
-                    "\"position_jumps\":%u,\"reset_requests\":%u,\"p50_ms\":%.3f,\"p99_ms\":%.3f,\"max_ms\":%.3f",
-                    s.rate, s.buffer, periodMs, switches, late, static_cast<long long>(missed), s.positionJumps.load(),
-                    s.resetRequests.load(), Percentile(deviation, 0.5), Percentile(deviation, 0.99),
+        std::printf("{\"rate\":%.0f,\"buffer\":%d,\"period_ms\":%.3f,\"switches\":%u,\"late\":%u,\"early\":%u,\"missed\":%lld,"
+                    "\"position_jumps\":%u,\"reset_requests\":%u,\"dropouts_reported\":%u,\"p50_ms\":%.3f,\"p99_ms\":%.3f,\"max_ms\":%.3f",
+                    s.rate, s.buffer, periodMs, switches, late, early, static_cast<long long>(missed), s.positionJumps.load(),
+                    s.resetRequests.load(), s.dropouts.load(), Percentile(deviation, 0.5), Percentile(deviation, 0.99),
                     Percentile(deviation, 1.0));
         if (options.duplex) std::printf(",\"inputs_locked\":%d,\"input_breaks\":%llu", locked, static_cast<unsigned long long>(breaks));
         std::printf(",\"glitch\":%s}\n", glitch ? "true" : "false");
     } else {
         std::printf("buffer switches %u, last sample position %llu, position jumps %u\n", switches,
                     static_cast<unsigned long long>(s.lastPosition), s.positionJumps.load());
-        std::printf("late periods %u, missed periods %lld, reset requests %u\n", late, static_cast<long long>(missed),
-                    s.resetRequests.load());
+        std::printf("late periods %u, early periods %u, missed periods %lld, reset requests %u, dropouts reported %u\n",
+                    late, early, static_cast<long long>(missed), s.resetRequests.load(), s.dropouts.load());
         std::printf("switch interval deviation from %.3f ms: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", periodMs,
                     Percentile(deviation, 0.5), Percentile(deviation, 0.99), Percentile(deviation, 1.0));
         if (options.duplex) {

@@ -12,11 +12,11 @@
 #include "device/RegKey.h"
 #include "device/StatusBlock.h"
 
-#include <cstdlib>
-
 #include <objbase.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,7 +32,15 @@ const char kUsage[] =
     "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
     "         --signal pattern|sine (default pattern)  --bits 16|24|32 (the driver's PCM width)\n"
     "         --json\n"
-    "exit status: 0 clean, 1 a glitch (late or missed periods, reset requests, broken input) or a failure\n";
+    "exit status: 0 clean, 1 a glitch (late, early or missed periods, reset requests, broken input) or a failure,\n"
+    "             2 a usage error\n";
+
+// A whole decimal number, or false (empty, trailing text, out of range).
+bool ParseNumber(const char* text, double* value) {
+    char* end = nullptr;
+    *value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(*value);
+}
 
 // The PCM width the driver takes at its next init, set as the panel sets it.
 void SetDriverWidth(uint32_t bits) {
@@ -93,12 +101,25 @@ int main(int argc, char** argv) {
         const bool value = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
             json = true;
-        } else if (!std::strcmp(argv[i], "--rate") && value) {
-            play.rate = std::atof(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--buffer") && value) {
-            play.buffer = std::atoi(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--seconds") && value) {
-            play.seconds = std::atof(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--rate") || !std::strcmp(argv[i], "--buffer") ||
+                   !std::strcmp(argv[i], "--seconds")) {
+            // A value the run cannot use is refused, not quietly replaced by the driver's.
+            double number = 0;
+            if (!value || !ParseNumber(argv[i + 1], &number) || number <= 0) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
+            const char* option = argv[i++];
+            if (!std::strcmp(option, "--rate")) {
+                play.rate = number;
+            } else if (!std::strcmp(option, "--seconds")) {
+                play.seconds = number;
+            } else if (number != std::floor(number) || number > 0x7FFFFFFF) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            } else {
+                play.buffer = static_cast<int32_t>(number);
+            }
         } else if (!std::strcmp(argv[i], "--signal") && value) {
             std::string signal = argv[++i];
             if (signal != "pattern" && signal != "sine") {
@@ -137,7 +158,7 @@ int main(int argc, char** argv) {
         return code;
     }
     if ((args[0] == "play" || args[0] == "duplex") && args.size() == 2) {
-        if (play.seconds <= 0 || play.seconds > 3600 || play.buffer < 0) {
+        if (play.seconds > 3600) {
             std::fputs(kUsage, stderr);
             return 2;
         }
