@@ -214,7 +214,11 @@ DWORD SetState(PinInstance& pin, ULONG next) {
     }
     if (next == KSSTATE_STOP) {
         CancelAll(pin, kStatusCancelled);
-        for (auto& checker : pin.checker) checker.Reset();
+        for (auto& checker : pin.checker) {
+            const uint64_t breaks = checker.breaks;  // counted over the pin's life, like its frames
+            checker.Reset();
+            checker.breaks = breaks;
+        }
         pin.captureFrame = 0;
     }
     SharedState* state = State();
