@@ -70,7 +70,7 @@ int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported:
         return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
-               value == kAsioSupportsTimeInfo;
+               (value == kAsioSupportsTimeInfo && g_host.selectorTimeInfo);
     case kAsioEngineVersion: return g_host.engineVersion;
     case kAsioResetRequest: ++g_host.resetRequests; return 1;
     case kAsioResyncRequest: ++g_host.resyncRequests; return 0;  // 0: a reset would follow if the driver asked one
@@ -97,6 +97,7 @@ void DriverTest::SetUp() {
     g_host.frame = 0;
     g_host.writePattern = false;
     g_host.timeInfo = true;
+    g_host.selectorTimeInfo = true;
     g_host.engineVersion = 2;
     g_host.resyncRequests = 0;
     g_host.rateChangedSwitches = 0;

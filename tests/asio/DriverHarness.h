@@ -29,7 +29,8 @@ struct HostLog {
     unsigned bits = 16;
     uint64_t frame = 0;               // next test-pattern frame to write
     bool writePattern = false;
-    bool timeInfo = true;             // answer kAsioSupportsTimeInfo with 1 (kAsioSelectorSupported says 1 always)
+    bool timeInfo = true;             // answer kAsioSupportsTimeInfo with 1
+    bool selectorTimeInfo = true;     // answer kAsioSelectorSupported(kAsioSupportsTimeInfo) with 1
     int32_t engineVersion = 2;
     std::atomic<int> resyncRequests{0};
     std::atomic<int> rateChangedSwitches{0}; // time infos flagged kSampleRateChanged

@@ -219,11 +219,20 @@ TEST_F(DriverRestart, HostCapabilitiesAreAskedByTheirOwnSelectorsAndRateChangesR
     ASSERT_TRUE(WaitSwitches(5));
     driver->disposeBuffers();
 
-    // An old engine (version 1) gets plain switches even though it has time info.
+    // The other way round: the selector question says no, the question itself says yes.
     g_host.timeInfo = true;
-    g_host.engineVersion = 1;
+    g_host.selectorTimeInfo = false;
     callbacks = HostCallbacks();
     g_host.switches = 0;
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitSwitches(5));
+    EXPECT_GE(g_host.timeInfoSwitches.load(), 5);
+    driver->disposeBuffers();
+
+    // An old engine (version 1) gets plain switches even though it has time info.
+    g_host.engineVersion = 1;
+    g_host.switches = g_host.timeInfoSwitches = 0;
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));
     ASSERT_EQ(ASE_OK, driver->start());
     ASSERT_TRUE(WaitSwitches(5));
@@ -232,7 +241,7 @@ TEST_F(DriverRestart, HostCapabilitiesAreAskedByTheirOwnSelectorsAndRateChangesR
 
     // A rate change while prepared: the host is told, asked to reset, and the next time info says so once.
     g_host.engineVersion = 2;
-    g_host.switches = 0;
+    g_host.switches = g_host.timeInfoSwitches = 0;
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));
     ASSERT_EQ(ASE_OK, driver->setSampleRate(96000));
     EXPECT_EQ(1, g_host.rateChanges.load());
