@@ -70,8 +70,16 @@ ASIOTime* SwitchTimeInfo(ASIOTime*, int32_t index, ASIOBool) {
     return nullptr;
 }
 void RateChanged(ASIOSampleRate) {}
+std::atomic<uint32_t> g_dropoutsReported{0};
+
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
-    if (selector == kAsioSelectorSupported) return value == kAsioEngineVersion || value == kAsioSupportsTimeInfo;
+    if (selector == kAsioSelectorSupported) {
+        return value == kAsioEngineVersion || value == kAsioSupportsTimeInfo || value == kAsioResyncRequest;
+    }
+    if (selector == kAsioResyncRequest) {
+        ++g_dropoutsReported;
+        return 1;
+    }
     if (selector == kAsioEngineVersion) return 2;
     if (selector == kAsioSupportsTimeInfo) return 1;
     return 0;
@@ -209,8 +217,9 @@ void RealTimeBench(double seconds) {
     long long missed = std::max<long long>(0, owed - switches);
     const sim::Stream& stream = sim::State()->streams[0];
     std::printf("real-time run, %.0f s at 192000 Hz 32-bit, 2 ms buffers: %u switches, missed periods %lld, "
-                "late %u, device underruns %llu, pattern breaks %llu/%llu\n",
+                "late %u, device underruns %llu, dropouts reported %u, pattern breaks %llu/%llu\n",
                 seconds, switches, missed, late, static_cast<unsigned long long>(stream.underruns),
+                g_dropoutsReported.load(),
                 static_cast<unsigned long long>(stream.channel[0].breaks),
                 static_cast<unsigned long long>(stream.channel[1].breaks));
     std::printf("switch interval deviation from 2 ms: p50 %.3f ms, p99 %.3f ms, max %.3f ms; "
