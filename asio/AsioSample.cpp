@@ -2,6 +2,7 @@
 
 #include "BlockOwnership.h"
 #include "ClassFactory.h"
+#include "DevicePath.h"
 #include "DriverSettings.h"
 #include "ModuleState.h"
 
@@ -10,12 +11,10 @@
 #include "device/KsConstants.h"
 #include "device/KsEnumFilters.h"
 #include "device/RegKey.h"
-#include "device/SupportedDevices.h"
 
 #include <mmsystem.h>
 #include <shellapi.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -32,39 +31,6 @@ void CopyText(char* to, size_t size, const char* from) {
     size_t n = 0;
     for (; from && from[n] && n + 1 < size; ++n) to[n] = from[n];
     to[n] = '\0';
-}
-
-// Reads four hexadecimal digits; false when fewer follow.
-bool Hex4(const char* text, uint16_t* value) {
-    uint16_t v = 0;
-    for (int i = 0; i < 4; ++i) {
-        char c = text[i];
-        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (digit < 0) return false;
-        v = static_cast<uint16_t>(v * 16 + digit);
-    }
-    *value = v;
-    return true;
-}
-
-// "VID_xxxx", "PID_xxxx" and "MI_" in the upper-cased path, and a listed pair.
-bool MatchSupportedPath(const char* path, uint16_t* vendorId, uint16_t* productId) {
-    char upper[260];
-    CopyText(upper, sizeof(upper), path);
-    for (char* c = upper; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    const char* vid = std::strstr(upper, "VID_");
-    const char* pid = std::strstr(upper, "PID_");
-    if (!vid || !pid || !std::strstr(upper, "MI_")) return false;
-    uint16_t v = 0, p = 0;
-    if (!Hex4(vid + 4, &v) || !Hex4(pid + 4, &p)) return false;
-    for (const SupportedDevice* d = kSupportedDevices; d->vendorId; ++d) {
-        if (d->vendorId == v && d->productId == p) {
-            *vendorId = v;
-            *productId = p;
-            return true;
-        }
-    }
-    return false;
 }
 
 bool WidthValid(int32_t width, uint8_t mask) {

@@ -87,13 +87,20 @@ TEST_F(DriverFormats, EveryRateAtEveryWidthAndEveryDsdRateArriveIntact) {
 
 // Host-side writer of DSD-over-PCM: marker bytes 0x05 / 0xFA alternating per sample.
 int g_markerFrame = 0;
+enum MarkerMode { kMarkersAlternating, kMarkersPaired, kMarkersConstant, kMarkersBroken };
+MarkerMode g_markerMode = kMarkersAlternating;
+
 void WriteMarkers(int32_t index) {
     for (const ASIOBufferInfo& info : *g_host.buffers) {
         auto* half = static_cast<uint8_t*>(info.buffers[index]);
         for (int32_t f = 0; f < g_host.bufferSize; ++f) {
             half[f * 3 + 0] = 0x69;
             half[f * 3 + 1] = 0x96;
-            half[f * 3 + 2] = ((g_markerFrame + f) % 2) ? 0xFA : 0x05;
+            const uint64_t frame = g_markerFrame + f;
+            half[f * 3 + 2] = g_markerMode == kMarkersConstant ? 0xAA
+                              : g_markerMode == kMarkersPaired ? ((frame / 2) % 2 ? 0xFA : 0x05)
+                              : g_markerMode == kMarkersBroken ? (frame % 3 ? 0x05 : 0xFA)
+                                                               : (frame % 2 ? 0xFA : 0x05);
         }
     }
     g_markerFrame += g_host.bufferSize;
@@ -135,6 +142,54 @@ TEST_F(DriverFormats, DsdMarkersInTwentyFourBitFramesAreReportedOnceAndPublished
     EXPECT_EQ(1u, device->markerState);
     driver->disposeBuffers();
     EXPECT_EQ(0u, device->markerState);
+}
+
+TEST_F(DriverFormats, MarkersInPairsOrConstantAreFoundAndAnythingElseIsNot) {
+    CStatusBlock block;
+    ASSERT_EQ(S_OK, block.Open());
+    UseWidth(block, 24);
+    device->config.burst = 0;
+    for (MarkerMode mode : {kMarkersPaired, kMarkersConstant, kMarkersBroken}) {
+        g_markerMode = mode;
+        device->markerReports = 0;
+        g_host.switches = 0;
+        ASSERT_NE(nullptr, Ready(352800));
+        callbacks.bufferSwitch = MarkerSwitch;
+        callbacks.bufferSwitchTimeInfo = MarkerSwitchTimeInfo;
+        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 3528));
+        ASSERT_EQ(ASE_OK, driver->start());
+        ASSERT_TRUE(WaitSwitches(5));
+        EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, device->markerReports) << mode;
+        EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, block.ReadOr(&StatusBlockLayout::dsdActive, 9)) << mode;
+        EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, block.ReadOr(&StatusBlockLayout::dsd128, 9)) << mode;  // at 352800
+        driver->Release();  // while running
+        driver = nullptr;
+    }
+    g_markerMode = kMarkersAlternating;
+}
+
+TEST_F(DriverFormats, DsdOneTwentyEightAndTwoFiftySixAreFlaggedAndReportedUntilDisposed) {
+    CStatusBlock block;
+    ASSERT_EQ(S_OK, block.Open());
+    const struct { double rate; int32_t size; uint8_t report; uint32_t mode, dsd128, dsd256; } kCases[] = {
+        {5644800, 56448, 0xF6, 128, 1, 0}, {11289600, 112896, 0xF7, 256, 0, 1}};
+    for (const auto& c : kCases) {
+        device->reportCount = 0;
+        ASSERT_NE(nullptr, Ready(c.rate));
+        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, c.size));
+        ASSERT_EQ(1u, device->reportCount);
+        EXPECT_EQ(c.report, device->reports[0].data[1]);
+        EXPECT_EQ(c.mode, device->dsdMode);
+        EXPECT_EQ(c.dsd128, block.ReadOr(&StatusBlockLayout::dsd128, 9));
+        EXPECT_EQ(c.dsd256, block.ReadOr(&StatusBlockLayout::dsd256, 9));
+        EXPECT_EQ(1u, block.ReadOr(&StatusBlockLayout::nativeDsd, 9));
+        EXPECT_EQ(uint32_t(c.size / 32), block.ReadOr(&StatusBlockLayout::period, 0));
+        ASSERT_EQ(ASE_OK, driver->disposeBuffers());
+        EXPECT_EQ(0u, device->dsdMode);
+        EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::nativeDsd, 9));
+        driver->Release();
+        driver = nullptr;
+    }
 }
 
 }  // namespace

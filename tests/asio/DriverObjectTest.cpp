@@ -2,11 +2,13 @@
 #include "DriverHarness.h"
 
 #include "asio/ClassFactory.h"
+#include "asio/DevicePath.h"
 #include "asio/ModuleState.h"
 #include "device/AsioSettingsKey.h"
 #include "device/StatusBlock.h"
 
 #include <cstring>
+#include <string>
 
 namespace asiotest {
 namespace {
@@ -191,6 +193,43 @@ TEST_F(DriverAnswers, DsdNeedsThirtyTwoBitPcmAndRunsAtTheCarrierRate) {
     EXPECT_EQ(ASIOSTDSDInt8MSB1, info.type);
     EXPECT_EQ(32u, block.ReadOr(&StatusBlockLayout::streamWidth, 0));
     EXPECT_EQ(ASE_OK, driver->canSampleRate(11289600));
+}
+
+TEST(DriverDevicePath, OnlyAListedDeviceWithAnInterfaceNumberIsTaken) {
+    uint16_t vendor = 0, product = 0;
+    EXPECT_TRUE(MatchSupportedPath("\\\\?\\usb#vid_3a45&pid_0454&mi_01#7&2a1f&0&0001#{guid}\\global", &vendor, &product));
+    EXPECT_EQ(0x3A45, vendor);
+    EXPECT_EQ(0x0454, product);
+    vendor = product = 0;
+    for (const char* path : {"\\\\?\\usb#vid_3a45&pid_0452#7&2a1f&0&0001",         // no interface
+                             "\\\\?\\usb#vid_3a45&pid_0455&mi_01#7&2a1f&0&0001",   // unknown product
+                             "\\\\?\\usb#vid_3a46&pid_0452&mi_01#7&2a1f&0&0001",   // unknown vendor
+                             "\\\\?\\usb#vid_3a4&pid_0452&mi_01", "", static_cast<const char*>(nullptr)}) {
+        EXPECT_FALSE(MatchSupportedPath(path, &vendor, &product)) << (path ? path : "null");
+    }
+    EXPECT_EQ(0, vendor + product);  // untouched by a refused path
+}
+
+TEST_F(DriverAnswers, ControlPanelShowsARunningPanelAndStartsNothingWithoutItsFolder) {
+    CStatusBlock block;
+    ASSERT_EQ(S_OK, block.Open());
+    ASSERT_NE(nullptr, Ready(48000));
+    // No panel and no "ASIOCPL": nothing starts, no request is left in the block.
+    EXPECT_EQ(ASE_OK, driver->controlPanel());
+    EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::showPanelRequest, 9));
+    // A folder too long for the program's name: nothing starts either.
+    PutSettingRaw(kValueAsioCpl, REG_SZ, std::string(258, 'x').append("\\").c_str(), 261);
+    EXPECT_EQ(ASE_OK, driver->controlPanel());
+    EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::showPanelRequest, 9));
+
+    // A running panel is asked to show its ASIO page through the block.
+    HWND panel = CreateWindowExA(0, "STATIC", kPanelWindowTitle, 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, panel);
+    block.Write(&StatusBlockLayout::changed, 0);
+    EXPECT_EQ(ASE_OK, driver->controlPanel());
+    EXPECT_EQ(1u, block.ReadOr(&StatusBlockLayout::showPanelRequest, 0));
+    EXPECT_EQ(1u, block.ReadOr(&StatusBlockLayout::changed, 0));
+    DestroyWindow(panel);
 }
 
 }  // namespace

@@ -161,6 +161,16 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
     EXPECT_EQ(0u, render.channel[0].breaks + render.channel[1].breaks);
     EXPECT_EQ(1u, render.channel[0].locked);
 
+    // Values a run cannot use are refused; switches far ahead of the device's clock are a glitch.
+    for (const char* bad : {"--rate 0", "--rate -48000", "--rate fast", "--buffer 0", "--buffer 1.5"}) {
+        EXPECT_EQ(2u, Host(std::string("play VelmorR5R6 ") + bad).exitCode) << bad;
+    }
+    sim::State()->config.burst = 1;
+    ChildResult burst = Host("play VelmorR5R6 --rate 48000 --buffer 480 --seconds 0.5");
+    EXPECT_EQ(1u, burst.exitCode) << burst.output;
+    EXPECT_EQ(std::string::npos, burst.output.find("early periods 0,")) << burst.output;
+    sim::State()->config.burst = 0;
+
     sim::State()->config.model = sim::kModelR5;
     probe = Host("probe VelmorR5R6 --json");
     EXPECT_NE(std::string::npos, probe.output.find("\"inputs\":0")) << probe.output;
