@@ -181,7 +181,10 @@ TEST_F(DriverOwnership, PcmAfterDsdRunsAtTheConfiguredWidth) {
 TEST_F(DriverRestart, ANewTakeStartsCleanAndDropoutsAreReportedNotReset) {
     device->config.burst = 0;
     ASSERT_NE(nullptr, Ready(48000));
+    g_host.bits = static_cast<uint32_t>(static_cast<CAsioSample*>(driver)->SampleWidth());
+    g_host.writePattern = true;
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 960));  // 20 ms periods
+    const sim::Stream& render = device->streams[0];
     for (int take = 0; take < 3; ++take) {
         g_host.switches = 0;
         g_host.checkInputs = true;
@@ -191,8 +194,14 @@ TEST_F(DriverRestart, ANewTakeStartsCleanAndDropoutsAreReportedNotReset) {
         // A switch before the first packet played can only be a completion of the last take.
         EXPECT_GE(GetTickCount() - started, 12u) << take;
         ASSERT_TRUE(WaitSwitches(6));
+        if (take == 0) {
+            g_host.frame += 12345;  // one jump in what the host plays: the device counts a break
+            ASSERT_TRUE(WaitSwitches(10));
+        }
         ASSERT_EQ(ASE_OK, driver->stop());
         EXPECT_EQ(0, g_host.staleInputs.load()) << take;
+        // Like the frames, the breaks count over the pin's life, across stops.
+        EXPECT_EQ(1u, render.channel[0].breaks) << take;
     }
 
     // The host holds one switch for four periods: told once per dropout, never asked to reset.
@@ -240,7 +249,7 @@ TEST_F(DriverRestart, HostCapabilitiesAreAskedByTheirOwnSelectorsAndRateChangesR
 
     // A rate change while prepared: the host is told, asked to reset, and the next time info says so once.
     g_host.engineVersion = 2;
-    g_host.switches = g_host.timeInfoSwitches = 0;
+    g_host.switches = g_host.timeInfoSwitches = g_host.rateChangedSwitches = 0;
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));
     ASSERT_EQ(ASE_OK, driver->setSampleRate(96000));
     EXPECT_EQ(1, g_host.rateChanges.load());
