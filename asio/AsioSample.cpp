@@ -554,19 +554,19 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 }
 
 bool CAsioSample::BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
-                                      const ASIOCallbacks* callbacks) const {
+                                      const ASIOCallbacks* callbacks) {
     if (m_state != kDriverInitialized || !callbacks || numChannels < 0 || (numChannels > 0 && !bufferInfos)) {
         return false;
     }
     // Only the sizes getBufferSize announces: they keep every buffer and packet size in range.
     int32_t minimum = 0, maximum = 0;
-    if (const_cast<CAsioSample*>(this)->getBufferSize(&minimum, &maximum, nullptr, nullptr) != ASE_OK ||
+    if (getBufferSize(&minimum, &maximum, nullptr, nullptr) != ASE_OK ||
         bufferSize < minimum || bufferSize > maximum) {
         return false;
     }
     // Every channel named must be one the device has in that direction.
     int32_t inputs = 0, outputs = 0;
-    const_cast<CAsioSample*>(this)->getChannels(&inputs, &outputs);
+    getChannels(&inputs, &outputs);
     for (int32_t i = 0; i < numChannels; ++i) {
         const int32_t count = bufferInfos[i].isInput != ASIOFalse ? inputs : outputs;
         if (bufferInfos[i].channelNum < 0 || bufferInfos[i].channelNum >= count) return false;

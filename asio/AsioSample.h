@@ -89,7 +89,7 @@ private:
                                  ASIOCallbacks* callbacks);
     // A request the driver can serve: state, callbacks, sizes and every channel named.
     bool BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
-                             const ASIOCallbacks* callbacks) const;
+                             const ASIOCallbacks* callbacks);
     // Every host buffer made lies on an opened pin.
     bool EveryBufferServed(const ASIOBufferInfo* bufferInfos, int32_t numChannels) const;
     void EndNotifyThread();

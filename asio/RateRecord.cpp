@@ -233,7 +233,7 @@ void ReleaseBuffers(RateRecord& record) {
         // before the pin closes and its memory goes.
         bool settled = true;
         if (slot.opened) {
-            slot.pin->SetState(KSSTATE_STOP);
+            slot.pin->Reset();  // cancels what is queued, in whatever state the pin is
             settled = WaitForPackets(slot);
             slot.pin->ClosePin();
             settled = settled || WaitForPackets(slot);
