@@ -54,7 +54,8 @@ TEST(WindowsVersion, TheRunningSystemIsClassified) {
     std::printf("reported %lu.%lu product %u architecture %u: code %d, 32-bit %d\n",
                 static_cast<unsigned long>(in.majorVersion), static_cast<unsigned long>(in.minorVersion),
                 in.productType, in.processorArchitecture, code, is32);
-    EXPECT_EQ(in.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? 0 : 1, is32);
+    const bool wide = in.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    EXPECT_EQ(in.majorVersion == 5 || !wide ? 1 : 0, is32);
 }
 
 }  // namespace
