@@ -10,8 +10,46 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 namespace simtest {
 namespace {
+
+// Counts the notifications it gets and notes the thread they came on.
+class Listener : public IAudioEndpointVolumeCallback, public IMMNotificationClient {
+public:
+    std::atomic<int> notices{0};
+    std::atomic<int> afterUnregister{0};
+    std::atomic<bool> unregistered{false};
+    std::atomic<DWORD> thread{0};
+    std::atomic<DWORD> lastState{0};
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override {
+        if (unregistered) ++afterUnregister;
+        thread = GetCurrentThreadId();
+        if (data && data->nChannels == 2) ++notices;
+        Sleep(1);  // a slow client: unregistering must wait for it
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD state) override {
+        lastState = state;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 300 && !done(); ++i) Sleep(10);
+    return done();
+}
 
 class SimEndpoints : public SimTest {
 protected:
@@ -117,6 +155,45 @@ TEST_F(SimEndpoints, LevelsKeepToTheirRangeAndTheVolumeKeysStep) {
     EXPECT_EQ(DWORD(ERROR_SUCCESS), sim::ReceiveReport(up, sizeof(up)));
     EXPECT_EQ(S_OK, volume->GetChannelVolumeLevel(1, &db));
     EXPECT_FLOAT_EQ(-0.5f, db);
+    volume->Release();
+    device->Release();
+}
+
+TEST_F(SimEndpoints, NotificationsComeOnTheDevicesThreadAndStopAtUnregistration) {
+    Listener listener;
+    ASSERT_EQ(S_OK, enumerator->RegisterEndpointNotificationCallback(&listener));
+    IMMDevice* device = Device(sim::kDeviceLineIn);
+    IAudioEndpointVolume* volume = nullptr;
+    ASSERT_EQ(S_OK, device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                                     reinterpret_cast<void**>(&volume)));
+    ASSERT_EQ(S_OK, volume->RegisterControlChangeNotify(&listener));
+
+    EXPECT_EQ(S_OK, volume->SetMute(TRUE, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return listener.notices > 0; }));
+    EXPECT_NE(GetCurrentThreadId(), listener.thread.load());
+    sim::Unplug();
+    ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_NOTPRESENT; }));
+    sim::Plug();
+    ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_ACTIVE; }));
+
+    // Another thread keeps changing the level while this one unregisters.
+    volume->Release();
+    ASSERT_EQ(S_OK, device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                                     reinterpret_cast<void**>(&volume)));
+    ASSERT_EQ(S_OK, volume->RegisterControlChangeNotify(&listener));
+    std::atomic<bool> stop{false};
+    std::thread changer([&] {
+        for (int i = 0; !stop; ++i) sim::SetEndpointLevel(sim::kDeviceLineIn, ~0u, i % 2 ? -1.0f : -2.0f, nullptr);
+    });
+    Sleep(100);
+    EXPECT_EQ(S_OK, volume->UnregisterControlChangeNotify(&listener));
+    listener.unregistered = true;
+    Sleep(100);
+    stop = true;
+    changer.join();
+    EXPECT_EQ(0, listener.afterUnregister.load());
+    EXPECT_EQ(E_NOTFOUND, volume->UnregisterControlChangeNotify(&listener));
+    EXPECT_EQ(S_OK, enumerator->UnregisterEndpointNotificationCallback(&listener));
     volume->Release();
     device->Release();
 }
