@@ -3,6 +3,7 @@
 
 #include "device/EndpointKeys.h"
 #include "simulator/SimHid.h"
+#include "tests/support/ChildProcess.h"
 #include "simulator/endpoints/Endpoints.h"
 
 #include <audioclient.h>
@@ -196,6 +197,47 @@ TEST_F(SimEndpoints, NotificationsComeOnTheDevicesThreadAndStopAtUnregistration)
     EXPECT_EQ(S_OK, enumerator->UnregisterEndpointNotificationCallback(&listener));
     volume->Release();
     device->Release();
+}
+
+// velmor-sim changes the endpoints as a user in the mixer would, from another process.
+TEST_F(SimEndpoints, ToolListsAndChangesTheEndpoints) {
+    auto tool = [](const std::string& args) {
+        return RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" --instance " + sim::InstanceName() + " " + args);
+    };
+    ChildResult list = tool("endpoints");
+    ASSERT_EQ(0u, list.exitCode) << list.output;
+    EXPECT_NE(std::string::npos, list.output.find("endpoint 2 render device active \"Speakers (Velmor R6)\" format 2 ch "
+                                                  "48000 Hz 24 bits pcm level -20.00 -20.00 dB mute off"))
+        << list.output;
+    EXPECT_NE(std::string::npos, list.output.find("record-input line"));
+
+    EXPECT_EQ(0u, tool("volume line 3 -3").exitCode);
+    EXPECT_EQ(0u, tool("mute spdif on").exitCode);
+    EXPECT_EQ(0u, tool("select spdif").exitCode);
+    EXPECT_EQ(0u, tool("format render 32 192000").exitCode);
+    EXPECT_EQ(1u, tool("volume render 5").exitCode);  // above the range: nothing changes
+    EXPECT_EQ(2u, tool("volume speakers 1").exitCode);
+    sim::EndpointValues line = {}, spdif = {}, render = {};
+    sim::ReadEndpoint(sim::kDeviceLineIn, line);
+    sim::ReadEndpoint(sim::kDeviceSpdifIn, spdif);
+    sim::ReadEndpoint(sim::kDeviceRender, render);
+    EXPECT_FLOAT_EQ(3.0f, line.level[0]);
+    EXPECT_FLOAT_EQ(-3.0f, line.level[1]);
+    EXPECT_EQ(1u, spdif.mute);
+    EXPECT_EQ(sim::kSpdifInFeedId, state->endpoints.muxSelection);
+    EXPECT_FLOAT_EQ(-20.0f, render.level[0]);
+    EXPECT_EQ(1u, render.formatWrites[0]);
+    WAVEFORMATEXTENSIBLE format;
+    memcpy(&format, render.format[0], sizeof(format));
+    EXPECT_EQ(192000u, format.Format.nSamplesPerSec);
+
+    EXPECT_EQ(0u, tool("fault refuse-property-write on").exitCode);
+    EXPECT_EQ(1u, tool("format render 16 44100").exitCode);
+    ChildResult json = tool("endpoints --json");
+    EXPECT_NE(std::string::npos, json.output.find("\"refuse_property_write\":true")) << json.output;
+    EXPECT_NE(std::string::npos, json.output.find("\"record_input\":\"spdif\"")) << json.output;
+    state->config.model = sim::kModelR5;
+    EXPECT_EQ(1u, tool("mute line on").exitCode);  // an R5 has no line input
 }
 
 }  // namespace
