@@ -1,10 +1,13 @@
 // Tests of the settings use the real HKEY_CURRENT_USER of the test prefix;
-// this removes the driver's key before and after each test.
+// this empties the driver's key for each test and puts back what the user
+// (or the main job, or the installer's "ASIOCPL") had there.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 void DeleteDriverSettingsKey();
 
@@ -18,6 +21,17 @@ bool SettingExists(const char* name);
 
 class RegistrySandbox {
 public:
-    RegistrySandbox() { DeleteDriverSettingsKey(); }
-    ~RegistrySandbox() { DeleteDriverSettingsKey(); }
+    RegistrySandbox();
+    ~RegistrySandbox();
+    RegistrySandbox(const RegistrySandbox&) = delete;
+    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+
+private:
+    struct SavedValue {
+        std::string name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    bool existed_ = false;
+    std::vector<SavedValue> saved_;
 };
