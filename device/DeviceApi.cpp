@@ -41,28 +41,32 @@ const DeviceApiTable kRealTable = {
     ::CoCreateInstance,
 };
 
-// With VELMOR_DEVICE=simulated the virtual device stands in for the real
-// one: VelmorR5R6Sim.dll, looked for next to this module first.
+// The virtual device's DLL beside this module, by full path: never looked
+// for along the search path, where a planted copy could stand in for it.
+HMODULE LoadSimulator() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&LoadSimulator), &self)) {
+        return nullptr;
+    }
+    static const char kName[] = "VelmorR5R6Sim.dll";
+    char path[MAX_PATH] = "";
+    DWORD length = GetModuleFileNameA(self, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path)) return nullptr;
+    char* slash = std::strrchr(path, '\\');
+    if (!slash || static_cast<size_t>(slash + 1 - path) + sizeof(kName) > sizeof(path)) return nullptr;
+    std::memcpy(slash + 1, kName, sizeof(kName));
+    // Its own imports are looked for in its folder first, too.
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// With VELMOR_DEVICE=simulated the virtual device stands in for the real one.
 const DeviceApiTable* SelectedTable() {
     char wanted[16] = "";
     DWORD got = GetEnvironmentVariableA("VELMOR_DEVICE", wanted, sizeof(wanted));
     if (got == 0 || got >= sizeof(wanted) || lstrcmpiA(wanted, "simulated") != 0) return &kRealTable;
 
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&SelectedTable), &self);
-    char path[MAX_PATH] = "";
-    DWORD length = GetModuleFileNameA(self, path, sizeof(path));
-    HMODULE simulator = nullptr;
-    if (length > 0 && length < sizeof(path)) {
-        char* slash = std::strrchr(path, '\\');
-        static const char kName[] = "VelmorR5R6Sim.dll";
-        if (slash && static_cast<size_t>(slash + 1 - path) + sizeof(kName) <= sizeof(path)) {
-            std::memcpy(slash + 1, kName, sizeof(kName));
-            simulator = LoadLibraryA(path);
-        }
-    }
-    if (!simulator) simulator = LoadLibraryA("VelmorR5R6Sim.dll");
+    HMODULE simulator = LoadSimulator();
     using Export = const DeviceApiTable*(__cdecl*)();
     auto entry = simulator ? reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(simulator, "VelmorSimDeviceApi"))) : nullptr;
     const DeviceApiTable* table = entry ? entry() : nullptr;

@@ -59,7 +59,8 @@ struct DeviceApiTable {
 };
 
 // The table in force: an installed one, else the virtual device when the
-// environment says VELMOR_DEVICE=simulated, else the real Win32 one.
+// environment says VELMOR_DEVICE=simulated (VelmorR5R6Sim.dll from this
+// module's own folder, never from the search path), else the real Win32 one.
 const DeviceApiTable& DeviceApi();
 
 // The real Win32 table.

@@ -23,8 +23,9 @@ CKsAudFilter::CKsAudFilter(const char* pszSymbolicLink, const char* pszFriendlyN
 
 HRESULT CKsAudFilter::EnumeratePins() {
     TraceEnter("CKsAudFilter::EnumeratePins()");
+    if (AlreadyEnumerated("CKsAudFilter::EnumeratePins")) return TraceLeave("CKsAudFilter::EnumeratePins", E_FAIL);
     ULONG pinCount = 0;
-    if (FAILED(GetPinPropertySimple(0, kKsPropertyPinCTypes, &pinCount, sizeof(pinCount)))) {
+    if (FAILED(ReadPinCount(&pinCount))) {
         TraceMessage(1, "Failed to retrieve count of pins in audio filter");
         pinCount = 0;
     }

@@ -57,6 +57,7 @@ void CKsFilter::InternalInit() {
 HRESULT CKsFilter::Instantiate() {
     TraceEnter("CKsFilter::Instantiate()");
     HRESULT hr = S_OK;
+    SafeCloseHandle(m_handle);
     m_handle = DeviceApi().CreateFileA(m_pszSymbolicLink, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (!IsValidHandle(m_handle)) {
@@ -105,8 +106,9 @@ HRESULT CKsFilter::EnumerateNodes() {
 
 HRESULT CKsFilter::EnumeratePins() {
     TraceEnter("CKsFilter::EnumeratePins()");
+    if (AlreadyEnumerated("CKsFilter::EnumeratePins")) return TraceLeave("CKsFilter::EnumeratePins", E_FAIL);
     ULONG pinCount = 0;
-    HRESULT hr = GetPinPropertySimple(0, kKsPropertyPinCTypes, &pinCount, sizeof(pinCount));
+    HRESULT hr = ReadPinCount(&pinCount);
     if (FAILED(hr)) pinCount = 0;
 
     for (ULONG id = 0; id < pinCount; ++id) {
@@ -133,6 +135,25 @@ HRESULT CKsFilter::EnumeratePins() {
         hr = E_FAIL;
     }
     return TraceLeave("CKsFilter::EnumeratePins", hr);
+}
+
+HRESULT CKsFilter::ReadPinCount(ULONG* count) {
+    *count = 0;
+    ULONG reported = 0;
+    HRESULT hr = GetPinPropertySimple(0, kKsPropertyPinCTypes, &reported, sizeof(reported));
+    if (FAILED(hr)) return hr;
+    if (reported > kKsMaxPinCount) {
+        TraceMessage(1, "CKsFilter: pin count %lu refused", reported);
+        return E_FAIL;
+    }
+    *count = reported;
+    return hr;
+}
+
+bool CKsFilter::AlreadyEnumerated(const char* operation) const {
+    if (m_listPins.IsEmpty()) return false;
+    TraceMessage(1, "%s: pins already enumerated", operation);
+    return true;
 }
 
 HRESULT CKsFilter::ClassifyPins() {

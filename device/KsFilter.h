@@ -29,10 +29,11 @@ public:
     CKsFilter(const CKsFilter&) = delete;
     CKsFilter& operator=(const CKsFilter&) = delete;
 
-    // Opens the filter by its symbolic link.
+    // Opens the filter by its symbolic link (closing a handle it already has).
     virtual HRESULT Instantiate();
     virtual HRESULT EnumerateNodes();
-    // One pin per pin id, then sorted into the role lists.
+    // One pin per pin id, then sorted into the role lists. Refused (E_FAIL)
+    // while the filter holds pins: DestroyLists first.
     virtual HRESULT EnumeratePins();
     // Empties every list, freeing the nodes and pins the filter owns.
     virtual HRESULT DestroyLists();
@@ -58,6 +59,10 @@ public:
 
 protected:
     void InternalInit();
+    // The number of pin ids; a count beyond kKsMaxPinCount is a faulty reply.
+    HRESULT ReadPinCount(ULONG* count);
+    // True (with a trace) when an earlier enumeration left pins.
+    bool AlreadyEnumerated(const char* operation) const;
     // No list of the five roles holds a pin.
     bool NoClassifiedPins() const;
     bool NoStreamingPins() const;

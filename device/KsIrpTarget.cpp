@@ -16,6 +16,13 @@ KSPROPERTY MakeProperty(const GUID& set, ULONG id, ULONG flags) {
     return property;
 }
 
+// The final status and byte count of a request that completed after pending.
+DWORD FinalResult(HANDLE handle, OVERLAPPED& overlapped, DWORD& returned) {
+    if (GetOverlappedResult(handle, &overlapped, &returned, FALSE)) return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
 }  // namespace
 
 bool CKsIrpTarget::IsValidHandle(HANDLE handle) {
@@ -65,25 +72,28 @@ HRESULT CKsIrpTarget::Request(HANDLE handle, DWORD ioctl, void* in, DWORD inSize
     // The low bit keeps the completion off the handle's completion port.
     overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
 
-    HRESULT hr = E_FAIL;
-    if (DeviceApi().DeviceIoControl(handle, ioctl, in, inSize, out, outSize, &returned, &overlapped)) {
-        hr = S_OK;
-    } else {
-        DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            DWORD wait = WaitForSingleObject(event, INFINITE);
-            if (wait == WAIT_OBJECT_0) {
-                hr = S_OK;
-            } else {
-                TraceMessage(1, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08lx", wait);
-            }
-            returned = 0;
-        } else if ((error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA) && ioctl == kIoctlKsProperty &&
-                   outSize == 0) {
-            hr = S_OK;  // size query: returned holds the size the device needs
+    DWORD error = ERROR_SUCCESS;
+    if (!DeviceApi().DeviceIoControl(handle, ioctl, in, inSize, out, outSize, &returned, &overlapped)) {
+        error = GetLastError();
+    }
+    if (error == ERROR_IO_PENDING) {
+        DWORD wait = WaitForSingleObject(event, INFINITE);
+        if (wait == WAIT_OBJECT_0) {
+            // The request's own outcome: a state change may still fail, a size
+            // query still reports its size.
+            error = FinalResult(handle, overlapped, returned);
         } else {
-            returned = 0;
+            TraceMessage(1, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08lx", wait);
         }
+    }
+
+    // A size query's "more data" leaves in returned the size the device needs.
+    bool sizeQuery = (error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA) && ioctl == kIoctlKsProperty &&
+                     outSize == 0;
+    HRESULT hr = S_OK;
+    if (error != ERROR_SUCCESS && !sizeQuery) {
+        returned = 0;
+        hr = E_FAIL;
     }
     CloseHandle(event);
     return hr;
@@ -107,6 +117,10 @@ HRESULT CKsIrpTarget::RequestMultiItem(HANDLE handle, void* request, DWORD reque
     DWORD size = 0;
     HRESULT hr = SyncIoctl(handle, kIoctlKsProperty, request, requestSize, nullptr, 0, &size);
     if (FAILED(hr) || size == 0) return hr;
+    if (size > kKsMaxReplySize) {
+        TraceMessage(1, "CKsIrpTarget: reply of %lu bytes refused", size);
+        return E_FAIL;
+    }
 
     // A reply must at least hold the {Size, Count} header before anyone reads it.
     DWORD allocated = size < sizeof(KSMULTIPLE_ITEM) ? sizeof(KSMULTIPLE_ITEM) : size;

@@ -4,6 +4,11 @@
 #include <windows.h>
 #include <ks.h>
 
+// Bounds on what a device may claim: a reply larger than this, or more pins
+// than this, is a faulty answer rather than something to allocate or walk.
+constexpr DWORD kKsMaxReplySize = 1u << 20;
+constexpr ULONG kKsMaxPinCount = 256;
+
 class CKsIrpTarget {
 public:
     static bool IsValidHandle(HANDLE handle);
@@ -11,9 +16,10 @@ public:
     // CloseHandle's result, or TRUE when there was nothing to close.
     static BOOL SafeCloseHandle(HANDLE& handle);
 
-    // One DeviceIoControl on an overlapped handle, waited for. A property
-    // request with no output buffer that the device answers "more data" is a
-    // size query: S_OK with the needed size in *bytesReturned.
+    // One DeviceIoControl on an overlapped handle, waited for; a request that
+    // pends counts by its final status and byte count. A property request
+    // with no output buffer that the device answers "more data" is a size
+    // query: S_OK with the needed size in *bytesReturned.
     static HRESULT SyncIoctl(HANDLE handle, DWORD ioctl, void* in, DWORD inSize, void* out, DWORD outSize,
                              DWORD* bytesReturned);
 
@@ -23,7 +29,8 @@ public:
 #endif
     // KSPROPERTY GET of a variable-sized reply. *item receives a zero-filled
     // buffer the caller frees with delete[] (null when the reply is empty).
-    // Its Size never claims more than the buffer holds.
+    // Its Size never claims more than the buffer holds; a reply claiming more
+    // than kKsMaxReplySize fails.
     HRESULT GetPropertyMulti(const GUID& set, ULONG id, KSMULTIPLE_ITEM** item);
     // KSPROPERTY SET; the value travels as the output buffer.
     HRESULT SetPropertySimple(const GUID& set, ULONG id, void* value, DWORD valueSize);

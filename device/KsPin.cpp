@@ -144,6 +144,8 @@ DWORD CKsPin::DataRangeBytes() const {
 HRESULT CKsPin::Instantiate(BOOL looped) {
     TraceEnter("CKsPin::Instantiate()");
     if (!m_pksPinCreate) return TraceLeave("CKsPin::Instantiate", S_OK);
+    // A second instance replaces the first, which is stopped and closed.
+    ClosePin();
 
     if (m_pLinkPin) m_pksPinCreate->PinToHandle = m_pLinkPin->Handle();
     m_looped = looped;

@@ -26,7 +26,7 @@ public:
     CKsPin& operator=(const CKsPin&) = delete;
 
     // Creates the pin instance from the connection request (nothing to do
-    // for a pin without one).
+    // for a pin without one); an instance it already has is closed first.
     virtual HRESULT Instantiate(BOOL looped);
     // One step; the caller walks STOP, ACQUIRE, PAUSE, RUN and back.
     virtual HRESULT SetState(KSSTATE state);

@@ -8,6 +8,8 @@
 
 #include <ks.h>
 
+#include <vector>
+
 namespace sim {
 
 namespace {
@@ -21,6 +23,18 @@ constexpr DWORD kIdlePollMs = 50;
 HANDLE g_wake = nullptr;
 INIT_ONCE g_clockOnce = INIT_ONCE_STATIC_INIT;
 
+constexpr LONG kStatusPending = 0x103;
+// A pended request completes this long after it was made.
+constexpr int64_t kLaterMicroseconds = 2000;
+
+struct Later {
+    OVERLAPPED* overlapped;
+    LONG status;
+    ULONG_PTR bytes;
+    int64_t due;
+};
+std::vector<Later>* g_later = nullptr;  // guarded by the process lock
+
 void Signal(OVERLAPPED* overlapped) {
     HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & ~ULONG_PTR(1));
     if (event) SetEvent(event);
@@ -33,6 +47,18 @@ uint32_t DsdMode(const SharedState& state, const PinInstance& pin) {
         return mode;
     }
     return 0;
+}
+
+// The device reads DSD from the mode report on, PCM before it: data it read
+// in one mode does not continue the pattern in the other.
+void FollowMode(PinInstance& pin, uint32_t mode) {
+    if (mode == pin.dsd) return;
+    pin.dsd = mode;
+    for (auto& checker : pin.checker) {
+        if (!checker.locked) continue;
+        ++checker.breaks;
+        checker.locked = false;
+    }
 }
 
 void Play(PinInstance& pin, const KSSTREAM_HEADER& header, uint32_t frames, Stream* stream) {
@@ -77,12 +103,31 @@ void Pop(PinInstance& pin) {
     --pin.count;
 }
 
+// Completes the pended requests that are due; returns the earliest deadline left (0: none).
+int64_t CompleteDueRequests(int64_t now) {
+    int64_t earliest = 0;
+    if (!g_later) return earliest;
+    for (size_t i = 0; i < g_later->size();) {
+        Later later = (*g_later)[i];
+        if (later.due > now) {
+            if (earliest == 0 || later.due < earliest) earliest = later.due;
+            ++i;
+            continue;
+        }
+        g_later->erase(g_later->begin() + static_cast<std::ptrdiff_t>(i));
+        later.overlapped->InternalHigh = later.bytes;
+        later.overlapped->Internal = later.status;
+        Signal(later.overlapped);
+    }
+    return earliest;
+}
+
 // Runs every pin's due completions; returns the earliest pending deadline (0: none).
 int64_t Service() {
     LocalLock lock;
     SharedState* state = State();
-    int64_t earliest = 0;
     int64_t now = Now();
+    int64_t earliest = CompleteDueRequests(now);
     ForEachPin([&](Object& object) {
         PinInstance& pin = *object.pin;
         if (IsRemoved(object)) {
@@ -151,7 +196,8 @@ void CompleteHead(PinInstance& pin, LONG status) {
                          : nullptr;
     ULONG moved = 0;
     if (status == 0) {
-        if (stream) stream->dsd = DsdMode(*state, pin);
+        if (!pin.desc.Capture()) FollowMode(pin, state ? DsdMode(*state, pin) : 0);
+        if (stream) stream->dsd = pin.dsd;
         if (pin.desc.Capture()) {
             moved = Record(pin, *packet.header, stream);
             packet.header->DataUsed = moved;
@@ -182,6 +228,14 @@ void CompleteHead(PinInstance& pin, LONG status) {
     packet.overlapped->InternalHigh = moved;
     packet.overlapped->Internal = status;
     Signal(packet.overlapped);
+}
+
+void CompleteLater(OVERLAPPED* overlapped, LONG status, ULONG_PTR bytes) {
+    if (!g_later) g_later = new std::vector<Later>;  // lives until the process ends
+    overlapped->Internal = kStatusPending;
+    overlapped->InternalHigh = 0;
+    g_later->push_back({overlapped, status, bytes, Now() + kLaterMicroseconds * TicksPerSecond() / 1000000});
+    WakeClock();
 }
 
 void CancelAll(PinInstance& pin, LONG status) {

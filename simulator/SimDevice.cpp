@@ -22,6 +22,29 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// The status a request that pended completes with, for the errors the device answers.
+LONG NtStatusOf(DWORD error) {
+    static const struct {
+        DWORD error;
+        LONG status;
+    } kStatuses[] = {
+        {ERROR_SUCCESS, 0},
+        {ERROR_MORE_DATA, static_cast<LONG>(0x80000005)},            // STATUS_BUFFER_OVERFLOW
+        {ERROR_INSUFFICIENT_BUFFER, static_cast<LONG>(0xC0000023)},  // STATUS_BUFFER_TOO_SMALL
+        {ERROR_INVALID_PARAMETER, static_cast<LONG>(0xC000000D)},
+        {ERROR_INVALID_FUNCTION, static_cast<LONG>(0xC0000010)},     // STATUS_INVALID_DEVICE_REQUEST
+        {ERROR_INVALID_USER_BUFFER, static_cast<LONG>(0xC00000E8)},
+        {ERROR_NOACCESS, static_cast<LONG>(0xC0000005)},
+        {ERROR_NOT_FOUND, static_cast<LONG>(0xC0000225)},
+        {ERROR_SET_NOT_FOUND, static_cast<LONG>(0xC0000230)},        // STATUS_PROPSET_NOT_FOUND
+        {ERROR_DEVICE_NOT_CONNECTED, static_cast<LONG>(0xC000009D)},
+    };
+    for (const auto& entry : kStatuses) {
+        if (entry.error == error) return entry.status;
+    }
+    return static_cast<LONG>(0xC0000001);  // STATUS_UNSUCCESSFUL
+}
+
 // Synchronous completion on an overlapped handle still reports through the OVERLAPPED.
 void CompleteAtOnce(OVERLAPPED* overlapped, DWORD bytes) {
     if (!overlapped) return;
@@ -63,6 +86,7 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
                                LPDWORD returned, LPOVERLAPPED overlapped) {
     DWORD bytes = 0;
     DWORD error = ERROR_SUCCESS;
+    bool pend = false;
     {
         LocalLock lock;
         Object* object = FindObject(handle);
@@ -72,8 +96,14 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
             Lock();
             return result;
         }
+        SharedState* state = State();
+        Config config = state ? state->config : DefaultConfig();
+        bool property = code == kIoctlKsProperty && object->kind != Kind::Hid;
+        uint32_t pendFault = property ? config.pendProperties : kPendNever;
         if (IsRemoved(*object)) {
             error = ERROR_DEVICE_NOT_CONNECTED;
+        } else if (pendFault == kPendThenFail) {
+            error = ERROR_GEN_FAILURE;  // the request is never acted on
         } else if (object->kind == Kind::Pin) {
             error = PinRequest(*object, code, in, inSize, out, outSize, bytes, overlapped);
         } else if (object->kind == Kind::Filter && code == kIoctlKsProperty) {
@@ -85,6 +115,18 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
         } else {
             error = ERROR_INVALID_FUNCTION;
         }
+        // Some drivers answer a size query "insufficient buffer" instead.
+        if (property && error == ERROR_MORE_DATA && outSize == 0 && config.sizeQueryInsufficient) {
+            error = ERROR_INSUFFICIENT_BUFFER;
+        }
+        // Only an overlapped request can pend: on a synchronous handle the
+        // platform waits for the outcome itself.
+        pend = pendFault != kPendNever && object->overlapped && overlapped;
+        if (pend) CompleteLater(overlapped, NtStatusOf(error), bytes);
+    }
+    if (pend) {
+        if (returned) *returned = 0;
+        return Fail(ERROR_IO_PENDING);
     }
     if (returned) *returned = bytes;
     if (error == ERROR_SUCCESS) {
@@ -106,6 +148,8 @@ BOOL WINAPI SimWriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD writ
             return result;
         }
         if (object->kind != Kind::Hid) return Fail(ERROR_INVALID_FUNCTION);
+        // An overlapped handle takes no write without its OVERLAPPED.
+        if (object->overlapped && !overlapped) return Fail(ERROR_INVALID_PARAMETER);
         if (object->deviceHid && IsRemoved(*object)) return Fail(ERROR_DEVICE_NOT_CONNECTED);
         deviceHid = object->deviceHid;
     }
@@ -175,6 +219,7 @@ void ClearCounters(SharedState& state) {
     state.markerReports = 0;
     for (Stream& stream : state.streams) {
         stream.queued = stream.completed = stream.cancelled = stream.underruns = stream.bytes = 0;
+        stream.partialPackets = 0;
         std::memset(stream.channel, 0, sizeof(stream.channel));
     }
 }

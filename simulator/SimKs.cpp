@@ -197,12 +197,8 @@ DWORD CheckFormat(const Config& config, const PinDesc& pin, const KSDATAFORMAT* 
     return ERROR_SUCCESS;
 }
 
-DWORD SetState(PinInstance& pin, ULONG next) {
-    if (next > KSSTATE_RUN) return ERROR_INVALID_PARAMETER;
-    ULONG current = pin.state;
-    if (next == current) return ERROR_SUCCESS;
-    // One step at a time: STOP, ACQUIRE, PAUSE, RUN and back.
-    if ((next > current ? next - current : current - next) != 1) return ERROR_BAD_COMMAND;
+// One step of STOP, ACQUIRE, PAUSE, RUN (or back).
+void EnterState(PinInstance& pin, ULONG next) {
     pin.state = next;
     if (next == KSSTATE_RUN) {
         pin.running = true;
@@ -227,6 +223,13 @@ DWORD SetState(PinInstance& pin, ULONG next) {
         state->streams[pin.pinId].starved = 0;
     }
     WakeClock();
+}
+
+DWORD SetState(PinInstance& pin, ULONG next) {
+    if (next > KSSTATE_RUN) return ERROR_INVALID_PARAMETER;
+    // Like the platform's class drivers, a jump (RUN to STOP, say) passes
+    // through every state between.
+    while (pin.state != next) EnterState(pin, pin.state < next ? pin.state + 1 : pin.state - 1);
     return ERROR_SUCCESS;
 }
 
@@ -239,6 +242,12 @@ DWORD QueueStream(PinInstance& pin, bool write, void* out, DWORD outSize, OVERLA
     if (header->Size < sizeof(KSSTREAM_HEADER) || header->Size != outSize) return ERROR_INVALID_PARAMETER;
     if (header->FrameExtent && !header->Data) return ERROR_INVALID_USER_BUFFER;
     if (write && header->DataUsed > header->FrameExtent) return ERROR_INVALID_PARAMETER;
+    SharedState* state = State();
+    if (write && header->DataUsed % pin.blockAlign != 0) {
+        // Part of a frame cannot be played: the request is refused and counted.
+        if (state && pin.pinId < kMaxPins) ++state->streams[pin.pinId].partialPackets;
+        return ERROR_INVALID_PARAMETER;
+    }
     if (pin.state == KSSTATE_STOP) return ERROR_BAD_COMMAND;
     if (pin.flushing) return ERROR_NOT_READY;
     if (pin.count == kPacketQueueSize) return ERROR_NO_SYSTEM_RESOURCES;
@@ -256,7 +265,6 @@ DWORD QueueStream(PinInstance& pin, bool write, void* out, DWORD outSize, OVERLA
         pin.starved = false;
         pin.headDeadline = pin.chainTime + packet.duration;
     }
-    SharedState* state = State();
     if (state && pin.pinId < kMaxPins) {
         ++state->streams[pin.pinId].queued;
         state->streams[pin.pinId].starved = 0;

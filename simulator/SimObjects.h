@@ -43,6 +43,7 @@ struct PinInstance {
     uint32_t head = 0;
     uint32_t count = 0;
     int64_t headDeadline = 0;
+    uint32_t dsd = 0;          // mode the device read the last render packet in (0: PCM)
     TestPattern::Checker checker[kMaxChannels];
     uint64_t captureFrame = 0;
 };
@@ -86,6 +87,9 @@ int64_t TicksPerSecond();
 void CompleteHead(PinInstance& pin, LONG status);
 void CancelAll(PinInstance& pin, LONG status);
 void WakeClock();
+// A request that pended: the device's clock completes it shortly with this
+// status and byte count (caller holds the lock).
+void CompleteLater(OVERLAPPED* overlapped, LONG status, ULONG_PTR bytes);
 
 }  // namespace sim
 

@@ -33,6 +33,13 @@ enum AliasFault : uint32_t {
     kAliasRemoved = 2,
 };
 
+// Property requests on an overlapped handle, as drivers that answer later do.
+enum PendFault : uint32_t {
+    kPendNever = 0,
+    kPendThenAnswer = 1,   // pend, then complete with the answer
+    kPendThenFail = 2,     // pend, then fail without acting on the request
+};
+
 // What a user can set; survives plug and unplug, cleared by reset.
 struct Config {
     uint32_t model;
@@ -49,6 +56,8 @@ struct Config {
     uint32_t hidOutputLength;      // HID output report length (64)
     uint32_t hidExtraInterfaces;   // foreign HID interfaces listed before the device's
     uint32_t alias;                // AliasFault of the render alias
+    uint32_t pendProperties;       // PendFault
+    uint32_t sizeQueryInsufficient;// 1: size queries answered "insufficient buffer", not "more data"
 };
 
 struct ChannelCounters {
@@ -71,7 +80,7 @@ struct Stream {
     uint32_t dsd;                  // 0, 64, 128 or 256 while the device reads DSD
     uint32_t starved;              // 1 while running with nothing queued
     uint32_t channelMask;          // speaker positions of an extensible format (0: plain PCM)
-    uint32_t reserved;
+    uint32_t partialPackets;       // writes refused for a DataUsed of a partial frame
     uint64_t queued;               // packets accepted
     uint64_t completed;            // packets completed with data
     uint64_t cancelled;            // packets ended by stop, reset, close or removal

@@ -41,7 +41,7 @@ std::vector<BYTE> Bytes(const T& value) {
 bool PinProperty(const FakeKsDevice& device, ULONG pin, ULONG property, std::vector<BYTE>* reply) {
     if (property == kKsPropertyPinCTypes) {
         if (device.pinCountFails) return false;
-        *reply = Bytes(static_cast<ULONG>(device.pins.size()));
+        *reply = Bytes(device.claimedPinCount ? device.claimedPinCount : static_cast<ULONG>(device.pins.size()));
         return true;
     }
     if (device.failing.count({pin, property}) || pin >= device.pins.size()) return false;

@@ -42,6 +42,7 @@ struct FakeKsDevice {
     std::vector<FakeKsPin> pins;
     std::vector<GUID> nodes;
     bool pinCountFails = false;
+    ULONG claimedPinCount = 0;  // the pin count answered, when not 0
     std::set<std::pair<ULONG, ULONG>> failing;             // (pin, property) that fail
     std::map<std::pair<ULONG, ULONG>, std::vector<BYTE>> raw;  // (pin, property) answered verbatim
     bool rawTopology = false;

@@ -33,6 +33,9 @@ struct HidWorld {
     ULONG_PTR nextHandle = 0x3000;
     int preparsed = 0;
     std::vector<std::vector<BYTE>> writes;
+    std::vector<DWORD> writeHandleFlags;  // open flags of the handle each write went through
+    std::map<HANDLE, DWORD> flagsOf;
+    bool overlappedOpenFails = false;
     int destroyed = 0;
 };
 HidWorld* g_hid = nullptr;
@@ -73,7 +76,12 @@ HANDLE WINAPI HidOpen(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBU
     EXPECT_EQ(DWORD(GENERIC_READ | GENERIC_WRITE), access);
     EXPECT_EQ(DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE), share);
     g_hid->openFlags.push_back(flags);
+    if ((flags & FILE_FLAG_OVERLAPPED) && g_hid->overlappedOpenFails) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE handle = reinterpret_cast<HANDLE>(g_hid->nextHandle++);
+    g_hid->flagsOf[handle] = flags;
     g_hid->open[handle] = std::stoul(std::string(path).substr(std::strlen("\\\\?\\hid#")));
     return handle;
 }
@@ -114,6 +122,7 @@ BOOL WINAPI HidWrite(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, L
     EXPECT_TRUE(g_hid->open.count(handle));
     const BYTE* bytes = static_cast<const BYTE*>(data);
     g_hid->writes.emplace_back(bytes, bytes + size);
+    g_hid->writeHandleFlags.push_back(g_hid->flagsOf[handle]);
     *written = size;
     return TRUE;
 }
@@ -197,6 +206,24 @@ TEST_F(HidChannelTest, MissingDeviceOrArgumentsLeaveNothingOpen) {
     // Nothing to write through: no report.
     SendHidCommand(&channel, 0xF6, 0x61, 0x01, 0);
     EXPECT_TRUE(world.writes.empty());
+}
+
+TEST_F(HidChannelTest, ReportsGoThroughTheSynchronousHandleWhichNeedsItsOverlappedTwin) {
+    world.devices = {{kVelmorVendorId, kVelmorProductR6, 64, 64}};
+    EXPECT_TRUE(SendHidReport(kVelmorVendorId, kVelmorProductR6, 0xF6, 0x61, 0x01, 0));
+    EXPECT_EQ(std::vector<DWORD>{0}, world.writeHandleFlags) << "written through the handle opened without overlap";
+
+    // The device matches but its overlapped open fails: not found, nothing left open, nothing written.
+    world.overlappedOpenFails = true;
+    HidChannel channel;
+    USHORT in = 5, out = 5;
+    EXPECT_FALSE(FindHidDevice(&channel, kVelmorVendorId, kVelmorProductR6, &in, &out));
+    EXPECT_EQ(0, in);
+    EXPECT_EQ(0, out);
+    EXPECT_TRUE(world.open.empty());
+    EXPECT_FALSE(SendHidReport(kVelmorVendorId, kVelmorProductR6, 0xF6, 0x61, 0x00, 0));
+    EXPECT_EQ(1u, world.writes.size());
+    EXPECT_TRUE(world.open.empty());
 }
 
 TEST_F(HidChannelTest, LooksAtTheFirst256InterfacesOnly) {
@@ -439,6 +466,7 @@ TEST_F(VendorStatus, ShortRepliesAndMissingArgumentsFail) {
     world.replyLength = 47;
     EXPECT_EQ(E_FAIL, QueryDeviceStreamStatus(kAudioHandle, &flag, &passed, &rate, &bits));
     EXPECT_EQ(9u, rate);
+    EXPECT_EQ(std::vector<GUID>{kVendorStatusSetPrimary}, world.sets) << "a short answer is not asked again";
     world.replyLength = 48;
     EXPECT_EQ(S_OK, QueryDeviceStreamStatus(kAudioHandle, &flag, &passed, &rate, &bits));
     EXPECT_EQ(24u, bits);

@@ -96,6 +96,9 @@ TEST_F(KsAudio, FilterWithoutStreamingPinsFails) {
     device.pins = {AudioPin(KSPIN_COMMUNICATION_SINK, KSPIN_DATAFLOW_IN)};
     device.pinCountFails = true;
     RenderFilter(E_FAIL);
+    device.pinCountFails = false;
+    device.claimedPinCount = 0xFFFFFFFFu;  // refused at once, not walked
+    RenderFilter(E_FAIL);
 }
 
 TEST_F(KsAudio, RunningOutOfMemoryDropsEveryPin) {
@@ -118,7 +121,9 @@ TEST_F(KsAudio, DataRangesPassTheSubFormatTestOnceThenAllAudioRangesCount) {
     KSDATARANGE shortRange = AudioRange(2, 16, 16, 44100, 44100).DataRange;
     shortRange.FormatSize = sizeof(shortRange);
     pin.AddRange(&shortRange, sizeof(shortRange));                    // too short to hold limits: not saved
-    pin.AddRange(AudioRange(2, 24, 24, 96000, 96000, GUID{}));        // wildcard
+    KSDATARANGE_AUDIO wildcard = AudioRange(2, 24, 24, 96000, 96000, GUID{});
+    wildcard.DataRange.Specifier = GUID{};
+    pin.AddRange(wildcard);                                           // wildcard sub-format and specifier
     pin.AddRange(AudioRange(2, 32, 32, 352800, 352800, kNotWave));    // saved: the test is over
     device.pins = {pin};
 
@@ -129,7 +134,7 @@ TEST_F(KsAudio, DataRangesPassTheSubFormatTestOnceThenAllAudioRangesCount) {
     EXPECT_EQ(24u, audio->AudioDataRanges().Head()->item->MaximumBitsPerSample);
     EXPECT_EQ(kNotWave, audio->AudioDataRanges().Tail()->item->DataRange.SubFormat);
 
-    // The wildcard range decides on its limits alone; the non-wave one never
+    // The wildcard range decides on its limits alone (its specifier too); the non-wave one never
     // matches a PCM query.
     WAVEFORMATEX format = Pcm(2, 24, 96000);
     EXPECT_TRUE(audio->IsFormatSupported(&format, 15));
@@ -229,6 +234,11 @@ TEST_F(KsAudio, ConnectionRequestIsSentAsBuilt) {
     connect->Interface.Id = kKsInterfaceStandardLoopedStreaming;
     connect->PinToHandle = FakeKsDevice::PinHandle(1);
     EXPECT_EQ(expected, device.connects[2]);
+    // The second instance replaced the first, which was stopped and closed.
+    EXPECT_EQ(FakeKsDevice::PinHandle(2), pin->Handle());
+    EXPECT_EQ(std::vector<HANDLE>{FakeKsDevice::PinHandle(0)}, device.closed);
+    ASSERT_EQ(1u, device.states.size());
+    EXPECT_EQ(KSSTATE_STOP, device.states[0].second);
 }
 
 TEST_F(KsAudio, PinCreationResultsBecomeHresults) {

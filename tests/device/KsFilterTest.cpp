@@ -65,8 +65,18 @@ TEST_F(KsFilter, OpensOverlappedAndClosesWithTheLastPin) {
         EXPECT_EQ(kFakeFilterHandle, filter.Handle());
         EXPECT_EQ(DWORD(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED), device.createFlags.back());
         ASSERT_EQ(S_OK, filter.EnumeratePins());
+        // Opening again closes the handle first; enumerating again is refused
+        // until the lists are emptied, so pins are never listed twice.
+        ASSERT_EQ(S_OK, filter.Instantiate());
+        EXPECT_EQ(std::vector<HANDLE>{kFakeFilterHandle}, device.closed);
+        EXPECT_EQ(E_FAIL, filter.EnumeratePins());
+        EXPECT_EQ(1u, filter.Pins().Count());
+        EXPECT_EQ(1u, filter.RenderSinkPins().Count());
+        filter.DestroyLists();
+        EXPECT_EQ(S_OK, filter.EnumeratePins());
+        EXPECT_EQ(1u, filter.RenderSinkPins().Count());
     }
-    EXPECT_EQ(std::vector<HANDLE>{kFakeFilterHandle}, device.closed);
+    EXPECT_EQ((std::vector<HANDLE>{kFakeFilterHandle, kFakeFilterHandle}), device.closed);
 }
 
 TEST_F(KsFilter, SortsPinsByDataFlowAndCommunication) {
@@ -107,6 +117,15 @@ TEST_F(KsFilter, FilterWithoutClassifiablePinsIsNotViable) {
     device.pinCountFails = true;
     EXPECT_EQ(E_FAIL, countless.EnumeratePins());
     EXPECT_TRUE(countless.Pins().IsEmpty());
+
+    // A count no device has is a faulty reply, not billions of requests.
+    device.pinCountFails = false;
+    device.claimedPinCount = 0xFFFFFFFFu;
+    CKsFilter bogus(kLink, "R6", &hr);
+    ASSERT_EQ(S_OK, bogus.Instantiate());
+    EXPECT_EQ(E_FAIL, bogus.EnumeratePins());
+    EXPECT_TRUE(bogus.Pins().IsEmpty());
+    device.claimedPinCount = 0;
 
     CKsFilter closed(kLink, "R6", &hr);
     EXPECT_EQ(E_FAIL, closed.EnumeratePins());

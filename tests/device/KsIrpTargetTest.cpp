@@ -11,25 +11,40 @@
 namespace {
 
 HANDLE const kDevice = reinterpret_cast<HANDLE>(0x4242);
+#ifdef VELMOR_PANEL_BUILD
+constexpr bool kPanelBuild = true;
+#else
+constexpr bool kPanelBuild = false;
+#endif
 
 struct Target : CKsIrpTarget {
     explicit Target(HANDLE handle) { m_handle = handle; }
 };
 
 // A scripted device behind the seam.
+constexpr LONG kStatusPending = 0x103;
+constexpr LONG kStatusUnsuccessful = static_cast<LONG>(0xC0000001);
+constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
+
 struct FakeDevice {
     int calls = 0;
     std::vector<KSPROPERTY> requests;
     std::vector<BYTE> reply;        // what a property GET answers
+    DWORD claimed_size = 0;         // a size query's answer, when not 0
     DWORD error = ERROR_SUCCESS;    // forced failure of every request
-    bool complete_later = false;    // answer ERROR_IO_PENDING and signal from another thread
+    bool complete_later = false;    // answer ERROR_IO_PENDING and complete from another thread
+    LONG final_status = 0;          // ... with this status
+    ULONG_PTR final_bytes = 0;      // ... and byte count
     ULONG_PTR event_seen = 0;
 };
 FakeDevice* g_fake = nullptr;
 
-DWORD WINAPI SignalSoon(void* event) {
+DWORD WINAPI CompleteSoon(void* overlapped) {
     Sleep(20);
-    SetEvent(static_cast<HANDLE>(event));
+    auto* o = static_cast<OVERLAPPED*>(overlapped);
+    o->InternalHigh = g_fake->final_bytes;
+    o->Internal = g_fake->final_status;
+    SetEvent(reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(o->hEvent) & ~ULONG_PTR(1)));
     return 0;
 }
 
@@ -40,13 +55,18 @@ BOOL WINAPI FakeIoctl(HANDLE, DWORD, LPVOID in, DWORD inSize, LPVOID out, DWORD 
     if (in && inSize >= sizeof(KSPROPERTY)) fake.requests.push_back(*static_cast<KSPROPERTY*>(in));
     fake.event_seen = reinterpret_cast<ULONG_PTR>(overlapped->hEvent);
     if (fake.complete_later) {
-        HANDLE event = reinterpret_cast<HANDLE>(fake.event_seen & ~ULONG_PTR(1));
-        CloseHandle(CreateThread(nullptr, 0, SignalSoon, event, 0, nullptr));
+        overlapped->Internal = kStatusPending;
+        CloseHandle(CreateThread(nullptr, 0, CompleteSoon, overlapped, 0, nullptr));
         SetLastError(ERROR_IO_PENDING);
         return FALSE;
     }
     if (fake.error != ERROR_SUCCESS) {
         SetLastError(fake.error);
+        return FALSE;
+    }
+    if (outSize == 0 && fake.claimed_size) {
+        *returned = fake.claimed_size;
+        SetLastError(ERROR_MORE_DATA);
         return FALSE;
     }
     if (outSize < fake.reply.size()) {
@@ -96,17 +116,42 @@ TEST_F(KsIrpTarget, SizeQueryOnlyForPropertiesWithoutBuffer) {
     EXPECT_EQ(0u, returned);
 }
 
-TEST_F(KsIrpTarget, PendingRequestWaitsForTheEvent) {
+TEST_F(KsIrpTarget, PendingRequestCountsByItsFinalStatusAndBytes) {
     fake.complete_later = true;
+    fake.final_bytes = 12;
     DWORD returned = 99;
     KSPROPERTY property = {};
-    EXPECT_EQ(S_OK, CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), nullptr, 0,
+    BYTE out[16];
+    EXPECT_EQ(S_OK, CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), out, sizeof(out),
                                             &returned));
-    EXPECT_EQ(0u, returned);
+    EXPECT_EQ(12u, returned);
     EXPECT_EQ(1u, fake.event_seen & 1) << "the event travels with its low bit set";
     // No bytes-returned pointer is fine too.
-    EXPECT_EQ(S_OK,
-              CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), nullptr, 0, nullptr));
+    EXPECT_EQ(S_OK, CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), out, sizeof(out),
+                                            nullptr));
+
+    // Fails after pending: a failure, not S_OK.
+    fake.final_status = kStatusUnsuccessful;
+    EXPECT_EQ(E_FAIL, CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), out, sizeof(out),
+                                              &returned));
+    EXPECT_EQ(0u, returned);
+
+    // A size query that pends still reports its size; "more data" into a buffer stays a failure.
+    fake.final_status = kStatusBufferOverflow;
+    fake.final_bytes = 48;
+    EXPECT_EQ(S_OK, CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), nullptr, 0,
+                                            &returned));
+    EXPECT_EQ(48u, returned);
+    EXPECT_EQ(E_FAIL, CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsProperty, &property, sizeof(property), out, sizeof(out),
+                                              &returned));
+    EXPECT_EQ(0u, returned);
+}
+
+TEST_F(KsIrpTarget, PanelBuildSendsPropertyRequestsOnly) {
+    ULONG reset = KSRESET_BEGIN;
+    EXPECT_EQ(kPanelBuild ? E_FAIL : S_OK,
+              CKsIrpTarget::SyncIoctl(kDevice, kIoctlKsResetState, &reset, sizeof(reset), nullptr, 0, nullptr));
+    EXPECT_EQ(kPanelBuild ? 0 : 1, fake.calls);
 }
 
 TEST_F(KsIrpTarget, FailuresAndBadHandlesAreReported) {
@@ -163,6 +208,12 @@ TEST_F(KsIrpTarget, MultiItemReplyTakesTwoRequests) {
     ASSERT_NE(nullptr, item);
     EXPECT_EQ(0u, item->Count);
     delete[] reinterpret_cast<BYTE*>(item);
+
+    // A reply claiming more than any device sends is refused, not allocated.
+    fake.claimed_size = 16u << 20;
+    item = reinterpret_cast<KSMULTIPLE_ITEM*>(1);
+    EXPECT_EQ(E_FAIL, target.GetPropertyMulti(kKsPropSetIdTopology, kKsPropertyTopologyNodes, &item));
+    EXPECT_EQ(nullptr, item);
 }
 
 TEST(KsList, KeepsInsertionOrderThroughRemovals) {

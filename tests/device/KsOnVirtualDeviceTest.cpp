@@ -164,15 +164,8 @@ TEST_F(KsOnVirtualDevice, PanelFindsTheDeviceByServiceAndReadsItsStatusThroughEi
 }
 
 #ifndef VELMOR_PANEL_BUILD
-// The driver's pin sequence: format, instance, reset, states up, eight packets, states down.
-TEST_F(KsOnVirtualDevice, APinOpenedTheDriversWayStreamsEightPackets) {
-    device->config.burst = 1;
-    std::string path = FindDevicePath();
-    HRESULT hr = S_OK;
-    CKsAudRenFilter filter(path.c_str(), "", &hr);
-    ASSERT_EQ(S_OK, filter.Instantiate());
-    ASSERT_EQ(S_OK, filter.EnumeratePins());
-    auto* pin = static_cast<CKsAudPin*>(filter.RenderSinkPins().Head()->item);
+// 48000 Hz, 24 bits, stereo, as the driver asks for it.
+WAVEFORMATEXTENSIBLE DriverFormat() {
     WAVEFORMATEXTENSIBLE format = {};
     format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
     format.Format.nChannels = 2;
@@ -184,6 +177,48 @@ TEST_F(KsOnVirtualDevice, APinOpenedTheDriversWayStreamsEightPackets) {
     format.Samples.wValidBitsPerSample = 24;
     format.dwChannelMask = 3;
     format.SubFormat = sim::kSubtypePcm;
+    return format;
+}
+#endif
+
+// Property requests that pend, and size queries answered "insufficient buffer".
+TEST_F(KsOnVirtualDevice, RequestsThatPendCountByTheirOutcome) {
+    device->config.pendProperties = sim::kPendThenAnswer;
+    std::string path = FindDevicePath();  // every size query pends
+    ASSERT_NE("", path);
+    HRESULT hr = S_OK;
+    CKsAudRenFilter filter(path.c_str(), "", &hr);
+    ASSERT_EQ(S_OK, filter.Instantiate());
+    ASSERT_EQ(S_OK, filter.EnumeratePins());
+    EXPECT_EQ(0x7u, Probe(filter).widths);
+#ifndef VELMOR_PANEL_BUILD
+    auto* pin = static_cast<CKsAudPin*>(filter.RenderSinkPins().Head()->item);
+    WAVEFORMATEXTENSIBLE format = DriverFormat();
+    ASSERT_EQ(S_OK, pin->SetFormat(&format.Format));
+    ASSERT_EQ(S_OK, pin->Instantiate(FALSE));
+    EXPECT_EQ(S_OK, pin->SetState(KSSTATE_ACQUIRE));
+    // A state change that fails after pending is a failure, and the pin keeps its state.
+    device->config.pendProperties = sim::kPendThenFail;
+    EXPECT_EQ(E_FAIL, pin->SetState(KSSTATE_PAUSE));
+    EXPECT_EQ(KSSTATE_ACQUIRE, pin->State());
+    EXPECT_EQ(ULONG(KSSTATE_ACQUIRE), device->streams[0].state);
+#endif
+    device->config.pendProperties = sim::kPendNever;
+    device->config.sizeQueryInsufficient = 1;
+    EXPECT_EQ(path, FindDevicePath());
+}
+
+#ifndef VELMOR_PANEL_BUILD
+// The driver's pin sequence: format, instance, reset, states up, eight packets, states down.
+TEST_F(KsOnVirtualDevice, APinOpenedTheDriversWayStreamsEightPackets) {
+    device->config.burst = 1;
+    std::string path = FindDevicePath();
+    HRESULT hr = S_OK;
+    CKsAudRenFilter filter(path.c_str(), "", &hr);
+    ASSERT_EQ(S_OK, filter.Instantiate());
+    ASSERT_EQ(S_OK, filter.EnumeratePins());
+    auto* pin = static_cast<CKsAudPin*>(filter.RenderSinkPins().Head()->item);
+    WAVEFORMATEXTENSIBLE format = DriverFormat();
     ASSERT_EQ(S_OK, pin->SetFormat(&format.Format));
     ASSERT_EQ(S_OK, pin->Instantiate(FALSE));
     ASSERT_EQ(S_OK, pin->Reset());

@@ -178,6 +178,56 @@ TEST_F(SimFilter, PinPropertiesAnswerWithSizeQueriesAndPublishedStructures) {
     EXPECT_TRUE(Api().CloseHandle(filter));
 }
 
+TEST_F(SimFilter, PropertiesPendThenAnswerOrFailWhenAskedTo) {
+    HANDLE filter = OpenFilter();
+    ASSERT_NE(INVALID_HANDLE_VALUE, filter);
+    state->config.pendProperties = sim::kPendThenAnswer;
+    KSP_PIN request = {};
+    request.Property.Set = sim::kPropSetPin;
+    request.Property.Id = KSPROPERTY_PIN_CTYPES;
+    request.Property.Flags = KSPROPERTY_TYPE_GET;
+    ULONG count = 0;
+    DWORD got = 99;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_FALSE(Api().DeviceIoControl(filter, IOCTL_KS_PROPERTY, &request, sizeof(request), &count, sizeof(count),
+                                       &got, &overlapped));
+    EXPECT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 2000));
+    EXPECT_TRUE(GetOverlappedResult(filter, &overlapped, &got, FALSE));
+    EXPECT_EQ(4u, got);
+    EXPECT_EQ(5u, count);
+    CloseHandle(overlapped.hEvent);
+    // A size query that pends ends "more data" with the size.
+    DWORD size = 0;
+    EXPECT_EQ(DWORD(ERROR_MORE_DATA),
+              Property(filter, sim::kPropSetTopology, KSPROPERTY_TOPOLOGY_NODES, KSPROPERTY_TYPE_GET, nullptr, 0, &size));
+    EXPECT_GT(size, DWORD(sizeof(KSMULTIPLE_ITEM)));
+
+    // Pend, then fail without acting: the pin stays where it was.
+    HANDLE pin = nullptr;
+    ASSERT_EQ(DWORD(0), CreatePin(filter, 0, PinFormat(), &pin));
+    state->config.pendProperties = sim::kPendThenFail;
+    EXPECT_EQ(DWORD(ERROR_GEN_FAILURE), SetState(pin, KSSTATE_ACQUIRE));
+    EXPECT_EQ(ULONG(KSSTATE_STOP), state->streams[0].state);
+    // A synchronous handle gets the outcome at once.
+    HANDLE sync = OpenFilter(0);
+    EXPECT_FALSE(Api().DeviceIoControl(sync, IOCTL_KS_PROPERTY, &request, sizeof(request), &count, sizeof(count),
+                                       &got, nullptr));
+    EXPECT_EQ(DWORD(ERROR_GEN_FAILURE), GetLastError());
+    Api().CloseHandle(sync);
+    Api().CloseHandle(pin);
+
+    // Some drivers answer a size query "insufficient buffer"; the size is the same.
+    state->config.pendProperties = sim::kPendNever;
+    state->config.sizeQueryInsufficient = 1;
+    DWORD again = 0;
+    EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), Property(filter, sim::kPropSetTopology, KSPROPERTY_TOPOLOGY_NODES,
+                                                         KSPROPERTY_TYPE_GET, nullptr, 0, &again));
+    EXPECT_EQ(size, again);
+    Api().CloseHandle(filter);
+}
+
 TEST_F(SimFilter, MalformedPropertyRequestsGetThePlatformsErrors) {
     HANDLE filter = OpenFilter();
     ASSERT_NE(INVALID_HANDLE_VALUE, filter);
@@ -251,11 +301,11 @@ std::vector<HidEntry> HidInterfaces() {
     return found;
 }
 
-HANDLE OpenDeviceHid() {
+HANDLE OpenDeviceHid(DWORD flags = 0) {
     for (const HidEntry& entry : HidInterfaces()) {
         if (entry.vendor == kVelmorVendorId && entry.product == kVelmorProductR6) {
             return Api().CreateFileA(entry.path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
         }
     }
     return INVALID_HANDLE_VALUE;
@@ -319,6 +369,21 @@ TEST_F(SimHid, ReportsAreLoggedWithTimeAndSwitchTheDsdMode) {
     state->config.hidOutputLength = 65;
     EXPECT_EQ(DWORD(0), Send(hid, 0xF6, 0x61, 0x02, 0x00, 65));
     EXPECT_EQ(65u, state->reports[6].length);
+
+    // Through an overlapped handle a write without its OVERLAPPED is refused, as on the platform.
+    HANDLE overlappedHid = OpenDeviceHid(FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, overlappedHid);
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), Send(overlappedHid, 0xF6, 0x61, 0x02, 0x00, 65));
+    EXPECT_EQ(7u, state->reportCount);
+    BYTE report[65] = {0, 0xF6, 0x61, 0x00};
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    EXPECT_TRUE(Api().WriteFile(overlappedHid, report, sizeof(report), &written, &overlapped));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 0));
+    CloseHandle(overlapped.hEvent);
+    EXPECT_EQ(8u, state->reportCount);
+    Api().CloseHandle(overlappedHid);
 
     sim::Unplug();
     EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), Send(hid, 0xF6, 0x61, 0x02, 0x00, 65));

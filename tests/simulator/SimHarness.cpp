@@ -57,7 +57,10 @@ DWORD Request(HANDLE handle, DWORD code, void* in, DWORD inSize, void* out, DWOR
     DWORD error = ERROR_SUCCESS;
     if (!Api().DeviceIoControl(handle, code, in, inSize, out, outSize, &bytes, &overlapped)) {
         error = GetLastError();
-        if (error == ERROR_IO_PENDING && WaitForSingleObject(event, 5000) == WAIT_OBJECT_0) error = ERROR_SUCCESS;
+        // A request that pends is judged by its final status and byte count.
+        if (error == ERROR_IO_PENDING && WaitForSingleObject(event, 5000) == WAIT_OBJECT_0) {
+            error = GetOverlappedResult(handle, &overlapped, &bytes, FALSE) ? ERROR_SUCCESS : GetLastError();
+        }
     }
     CloseHandle(event);
     return error;

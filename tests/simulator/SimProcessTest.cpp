@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace simtest {
@@ -100,6 +101,23 @@ TEST_F(SimProcesses, ShippedProgramsUseTheVirtualDeviceOnlyWhenAskedTo) {
     SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
     ChildResult simulated = RunChild("\"" + SiblingProgram("sim_peer.exe") + "\" selected");
     EXPECT_EQ("simulated\n", simulated.output);
+
+    // Only the DLL beside the program counts: one in the working folder is never loaded.
+    char temp[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathA(sizeof(temp), temp));
+    std::string folder = std::string(temp) + "velmor-sim-dll-" + std::to_string(GetCurrentProcessId());
+    std::string copy = folder + "\\sim_peer.exe";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(SiblingProgram("sim_peer.exe").c_str(), copy.c_str(), FALSE));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(previous), previous);
+    std::string bin = SiblingProgram("sim_peer.exe");
+    SetCurrentDirectoryA(bin.substr(0, bin.find_last_of('\\')).c_str());  // where VelmorR5R6Sim.dll is
+    ChildResult planted = RunChild("\"" + copy + "\" selected");
+    SetCurrentDirectoryA(previous);
+    DeleteFileA(copy.c_str());
+    RemoveDirectoryA(folder.c_str());
+    EXPECT_EQ("real\n", planted.output);
 }
 
 // The 32-bit panel reads what a 64-bit driver plays: one layout for both.

@@ -2,6 +2,8 @@
 // render check against the test pattern, capture data, and what is refused.
 #include "SimHarness.h"
 
+#include "device/HidChannel.h"
+#include "device/SupportedDevices.h"
 #include "simulator/TestPattern.h"
 
 #include <memory>
@@ -108,26 +110,52 @@ TEST_F(SimStream, EveryWidthIsCheckedAfterLeadingSilenceAndABrokenSampleCountsOn
     Api().CloseHandle(filter);
 }
 
-TEST_F(SimStream, AfterTheDsdReportThirtyTwoBitFramesAtTheCarrierRateAreReadAsDsd) {
+// Sends one DSD mode report through the device's HID interface, as the driver does.
+void SendDsdReport(bool on) {
+    ASSERT_TRUE(SendHidReport(kVelmorVendorId, kVelmorProductR6, 0xF5, 0x21, 0x32, on ? 0x2E : 0x08));
+    ASSERT_EQ(on ? 64u : 0u, sim::State()->dsdMode);
+}
+
+TEST_F(SimStream, DsdIsReadOnlyFromTheModeReportOn) {
     state->config.burst = 1;
-    state->dsdMode = 64;  // as after the F5 21 32 2E report
     HANDLE filter = OpenFilter();
     PinFormat format;
     format.rate = 88200;
     format.bits = 32;
+    auto play = [&](HANDLE pin, uint64_t first) {
+        Packet packet(882 * 8);
+        FillPattern(packet.data, first, 882, 2, 32);
+        ASSERT_EQ(DWORD(ERROR_IO_PENDING), packet.Queue(pin, true));
+        ASSERT_TRUE(packet.Wait(2000));
+    };
+
+    // The report before the stream: every packet is DSD and the pattern holds.
+    SendDsdReport(true);
     HANDLE pin = OpenRender(filter, format);
     ASSERT_EQ(DWORD(0), SetState(pin, KSSTATE_RUN));
-    Packet packet(882 * 8);
-    FillPattern(packet.data, 0, 882, 2, 32);
-    ASSERT_EQ(DWORD(ERROR_IO_PENDING), packet.Queue(pin, true));
-    ASSERT_TRUE(packet.Wait(2000));
+    play(pin, 0);
+    play(pin, 882);
     EXPECT_EQ(64u, state->streams[0].dsd);
-    EXPECT_EQ(0u, state->streams[0].channel[1].breaks);
-    EXPECT_EQ(882u, state->streams[0].channel[1].frames);
+    EXPECT_EQ(0u, state->streams[0].channel[0].breaks + state->streams[0].channel[1].breaks);
+    EXPECT_EQ(2u * 882, state->streams[0].channel[1].frames);
+    Api().CloseHandle(pin);
+    SendDsdReport(false);
 
-    state->dsdMode = 128;  // another mode's carrier: plain PCM again
-    ASSERT_EQ(DWORD(ERROR_IO_PENDING), packet.Queue(pin, true));
-    ASSERT_TRUE(packet.Wait(2000));
+    // The report after the stream began: what was read as PCM does not
+    // continue as DSD, whatever the data.
+    pin = OpenRender(filter, format);
+    ASSERT_EQ(DWORD(0), SetState(pin, KSSTATE_RUN));
+    play(pin, 0);
+    EXPECT_EQ(0u, state->streams[0].dsd);
+    SendDsdReport(true);
+    play(pin, 882);
+    EXPECT_EQ(64u, state->streams[0].dsd);
+    EXPECT_EQ(1u, state->streams[0].channel[0].breaks);
+    EXPECT_EQ(1u, state->streams[0].channel[1].breaks);
+
+    // Another mode's carrier is plain PCM again.
+    state->dsdMode = 128;
+    play(pin, 2 * 882);
     EXPECT_EQ(0u, state->streams[0].dsd);
     Api().CloseHandle(pin);
     Api().CloseHandle(filter);
@@ -223,8 +251,6 @@ TEST_F(SimStreamFaults, StateStepsAndStreamRequestsAreValidated) {
     HANDLE filter = OpenFilter();
     HANDLE pin = nullptr;
     ASSERT_EQ(DWORD(0), CreatePin(filter, 0, PinFormat(), &pin));
-    EXPECT_EQ(DWORD(ERROR_BAD_COMMAND), SetState(pin, KSSTATE_RUN));    // STOP to RUN skips two steps
-    EXPECT_EQ(DWORD(ERROR_BAD_COMMAND), SetState(pin, KSSTATE_PAUSE));
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), SetState(pin, static_cast<KSSTATE>(7)));
     EXPECT_EQ(DWORD(ERROR_SUCCESS), SetState(pin, KSSTATE_STOP));       // staying put is fine
     Packet packet(480 * 6);
@@ -232,6 +258,12 @@ TEST_F(SimStreamFaults, StateStepsAndStreamRequestsAreValidated) {
     StepTo(pin, KSSTATE_STOP, KSSTATE_PAUSE);
     EXPECT_EQ(DWORD(ERROR_INVALID_FUNCTION), packet.Queue(pin, false)); // render pins only write
     DWORD got = 0;
+    packet.header.DataUsed = 480 * 6 - 3;  // half a frame short: refused and counted
+    EXPECT_FALSE(Api().DeviceIoControl(pin, IOCTL_KS_WRITE_STREAM, nullptr, 0, &packet.header, sizeof(packet.header),
+                                       &got, &packet.overlapped));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(1u, state->streams[0].partialPackets);
+    EXPECT_EQ(0u, state->streams[0].queued);
     packet.header.Size = sizeof(KSSTREAM_HEADER) + 8;  // one header, but Size says otherwise
     EXPECT_FALSE(Api().DeviceIoControl(pin, IOCTL_KS_WRITE_STREAM, nullptr, 0, &packet.header, sizeof(packet.header),
                                        &got, &packet.overlapped));
@@ -263,6 +295,23 @@ TEST_F(SimStreamFaults, StateStepsAndStreamRequestsAreValidated) {
     ASSERT_EQ(DWORD(ERROR_IO_PENDING), packets[2]->Queue(pin, true));
     Api().CloseHandle(pin);
     EXPECT_TRUE(packets[2]->Wait(0));
+    Api().CloseHandle(filter);
+}
+
+TEST_F(SimStreamFaults, StateJumpsPassThroughTheStatesBetweenAsOnThePlatform) {
+    HANDLE filter = OpenFilter();
+    HANDLE pin = nullptr;
+    ASSERT_EQ(DWORD(0), CreatePin(filter, 0, PinFormat(), &pin));
+    ASSERT_EQ(DWORD(0), SetState(pin, KSSTATE_RUN));  // STOP to RUN in one request
+    EXPECT_EQ(ULONG(KSSTATE_RUN), state->streams[0].state);
+    Packet packet(48000 * 6);  // one second: still playing at the jump down
+    ASSERT_EQ(DWORD(ERROR_IO_PENDING), packet.Queue(pin, true));
+    ASSERT_EQ(DWORD(0), SetState(pin, KSSTATE_STOP));  // RUN to STOP
+    EXPECT_TRUE(packet.Wait(0)) << "stopping ended the queued packet";
+    EXPECT_EQ(kStatusCancelled, static_cast<LONG>(packet.overlapped.Internal));
+    EXPECT_EQ(ULONG(KSSTATE_STOP), state->streams[0].state);
+    EXPECT_EQ(DWORD(ERROR_BAD_COMMAND), packet.Queue(pin, true));
+    Api().CloseHandle(pin);
     Api().CloseHandle(filter);
 }
 
