@@ -21,7 +21,13 @@ bool ReturnsResultDirectly(UINT message) {
 
 CDialog::CDialog(UINT templateId) : m_templateId(templateId) {}
 
-CDialog::~CDialog() { Destroy(); }
+CDialog::~CDialog() {
+    // The derived part is gone: its handlers must not run for the last messages.
+    m_commands.clear();
+    m_messages.clear();
+    m_notifies.clear();
+    Destroy();
+}
 
 void CDialog::SetResourceModule(HINSTANCE module) { g_resourceModule = module; }
 

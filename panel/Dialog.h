@@ -26,7 +26,9 @@
 class CDialog {
 public:
     explicit CDialog(UINT templateId);
-    virtual ~CDialog();  // destroys the window if it still exists
+    // Destroys the window if it still exists. A derived class whose
+    // OnDestroy matters calls Destroy() in its own destructor.
+    virtual ~CDialog();
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;
 
