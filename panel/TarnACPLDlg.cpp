@@ -177,6 +177,10 @@ HRESULT CTarnACPLDlg::DetectDevice() {
                 m_asioAvailable = asio;
                 m_vendorId = device.vendorId;
                 m_productId = device.productId;
+                // Without endpoints the search accepts the first entry
+                // blindly; the ids of the device actually attached serve
+                // the formats and the volume keys better.
+                if (!EndpointControlAvailable(m_versionCode)) FindPresentDeviceIds(&m_vendorId, &m_productId);
                 return S_OK;
             }
         }

@@ -9,6 +9,8 @@
 #include "PanelSwitches.h"
 #include "TrayIcon.h"
 
+#include "device/PanelWindow.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -18,7 +20,6 @@ class CPPageASIO;
 class CStatusBlock;
 class EndpointControl;
 
-constexpr char kPanelWindowTitle[] = "Velmor R5.R6 Audio Control Panel";
 constexpr int kMaxPages = 8;
 constexpr int kPageTitleChars = 32;
 constexpr UINT kPollPeriodMs = 1000;
