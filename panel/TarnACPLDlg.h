@@ -56,6 +56,14 @@ public:
     HRESULT ShowPlaybackFormat(DWORD* rate, WORD* bits);
     HRESULT GetRecordFormat(UINT input, DWORD* rate, WORD* bits);
     HRESULT SetRecordFormat(UINT input, DWORD rate, WORD bits);
+    HRESULT GetRecordVolume(UINT input, float* left, float* right, float* minimum, float* maximum, float* step);
+    HRESULT SetRecordVolume(UINT input, float left, float right);
+    HRESULT GetRecordMute(UINT input, BOOL* mute);
+    HRESULT SetRecordMute(UINT input, BOOL mute);
+    HRESULT GetPlaybackMute(BOOL* mute);
+    HRESULT SelectRecordInput(UINT input);
+    // The Record page tells how many inputs the poll watches.
+    void SetRecordInputCount(int count) { m_recInputCount = count; }
     void SetLocalAddressDisplay(DWORD address);
     void SetRemoteAddressDisplay(DWORD address, bool show);
 
