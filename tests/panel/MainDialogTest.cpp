@@ -154,6 +154,7 @@ TEST_F(MainDialog, RemovalBuildsTheInformationPageAndArrivalTheAsioPage) {
     EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
     EXPECT_FALSE(Shown(IDC_MODE_ASIO));
     EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_VOLUME_UP)));
     EXPECT_EQ(nullptr, dialog->AsioPage());
 
     sim::Plug();
@@ -162,6 +163,7 @@ TEST_F(MainDialog, RemovalBuildsTheInformationPageAndArrivalTheAsioPage) {
     EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
     EXPECT_TRUE(dialog->AudioDeviceOpen());
     EXPECT_TRUE(IsShown(dialog->AsioPage()->Hwnd()));
+    EXPECT_TRUE(IsWindowEnabled(Item(IDC_VOLUME_UP)));
 }
 
 TEST_F(MainDialog, ArrivalOfAnotherDeviceIsIgnored) {
