@@ -52,12 +52,12 @@ void RemoteProtocol::HandleDatagram(const void* slot, size_t slotSize) {
         return;
     }
     size_t length = strnlen(payload, room);
-    std::string text(payload, length);
-    OutputDebugStringA("Received UDP packet\n");
-    OutputDebugStringA("---------------------\n");
-    OutputDebugStringA(text.c_str());
-    OutputDebugStringA("\n");
-    HandleRemoteCommand(text.data(), text.size(), address, from.sin_port);
+    // One debugger write per datagram: each costs a round trip to the system.
+    std::string trace = "Received UDP packet\n---------------------\n";
+    trace.append(payload, length);
+    trace += "\n";
+    OutputDebugStringA(trace.c_str());
+    HandleRemoteCommand(payload, length, address, from.sin_port);
 }
 
 void RemoteProtocol::HandleRemoteCommand(const char* text, size_t length, uint32_t address, uint16_t port) {

@@ -31,14 +31,17 @@ private:
     SOCKET m_socket = INVALID_SOCKET;
 };
 
+// One debugger write per datagram: each costs a round trip to the system.
 void TraceSent(const void* data, int length) {
-    char text[kRemoteAnswerRoom];
-    size_t n = std::min<size_t>(static_cast<size_t>(length), sizeof(text) - 1);
-    std::memcpy(text, data, n);
-    text[n] = '\0';
-    OutputDebugStringA("---------pszUdpData------------\n");
+    static const char kHeader[] = "---------pszUdpData------------\n";
+    char text[sizeof(kHeader) + kRemoteAnswerRoom + 1];
+    size_t header = sizeof(kHeader) - 1;
+    size_t n = std::min<size_t>(static_cast<size_t>(length), kRemoteAnswerRoom - 1);
+    std::memcpy(text, kHeader, header);
+    std::memcpy(text + header, data, n);
+    text[header + n] = '\n';
+    text[header + n + 1] = '\0';
     OutputDebugStringA(text);
-    OutputDebugStringA("\n");
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ namespace {
 constexpr uint32_t kLoopback = 0x7F000001;
 const std::string kVelmor = R"({"api":"velmor"})";
 const std::string kOk = R"({"status":"ok","output":{},"error":"no"})";
-const std::string kFail = R"({"status":"fail","output":{},"error":"no"})";
+// 32-bit Wine may run emulated here: that side takes a tenth of the counts.
+constexpr int kCountDivisor = sizeof(void*) == 8 ? 1 : 10;
 
 // Malformed and hostile texts, then random ones from the generator.
 class DatagramMaker {
@@ -75,8 +76,8 @@ TEST(RemoteRobustness, HundredThousandDatagramsThroughTheProtocol) {
     std::vector<uint8_t> slot(kUdpSlotSize);
     PROCESS_MEMORY_COUNTERS before = {}, after = {};
     DWORD handlesBefore = 0, handlesAfter = 0;
-    for (int i = 0; i < 100000; ++i) {
-        if (i == 1000) {
+    for (int i = 0; i < 100000 / kCountDivisor; ++i) {
+        if (i == 100) {
             GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
             GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
         }
@@ -105,7 +106,7 @@ TEST(RemoteRobustness, MalformedDatagramsOverUdpThenAValidRequest) {
     DatagramMaker maker(7);
     std::string answer;
     // Paced by an answer every 100 datagrams, so the service's queue never overflows.
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 3000 / kCountDivisor; ++i) {
         std::string datagram = maker.Next();
         client.Send(kLoopback, host.Port(), datagram.data(), static_cast<int>(datagram.size()));
         if (i % 100 == 99) {
@@ -130,7 +131,7 @@ TEST(RemoteRobustness, FloodOfValidRequestsLosesNoAnswer) {
     RemoteHost host;
     ASSERT_EQ(S_OK, host.StartResult());
     RemoteClient client;
-    constexpr int kRequests = 10000;
+    constexpr int kRequests = 10000 / kCountDivisor;
     constexpr int kInFlight = 32;
     const std::string request = R"({"api":"get_status"})";
     int sent = 0, received = 0;
