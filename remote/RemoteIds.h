@@ -2,15 +2,12 @@
 // shares with the panel's main dialog and with controllers.
 #pragma once
 
+#include "device/PanelWindow.h"  // kPanelWindowTitle
+#include "panel/PanelIds.h"      // WM_PANEL_REMOTE_DATAGRAM, ID_PANEL_REFRESH_ASIO
+
 #include <windows.h>
 
 #include <cstdint>
-
-// Sent by the receive thread; wParam = receive slot index, lParam = slot.
-constexpr UINT WM_PANEL_REMOTE_DATAGRAM = WM_APP + 0x10;
-constexpr UINT ID_PANEL_REFRESH_ASIO = 0x8052;
-
-constexpr char kPanelWindowTitle[] = "Velmor R5.R6 Audio Control Panel";
 
 constexpr uint16_t kRemoteDefaultPort = 5566;
 constexpr char kRemoteDefaultPortText[] = "5566";

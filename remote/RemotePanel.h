@@ -71,7 +71,12 @@ public:
 
     // "Volume +" / "Volume -": key press, 800 ms hold, release.
     virtual void PressVolumeKey(bool up) = 0;
+};
 
+// Where the remote-control page shows its controllers; the page implements it.
+class IRemoteDisplay {
+public:
+    virtual ~IRemoteDisplay() = default;
     // The controller's address (host order) in the page's remote address
     // control (1021) and in the main dialog's display (1080), which is
     // cleared again when keepMainDisplay is false.

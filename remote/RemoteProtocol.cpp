@@ -20,8 +20,9 @@ HRESULT SendWithUdp(void*, const void* data, int length, uint32_t address, uint1
 
 }  // namespace
 
-RemoteProtocol::RemoteProtocol(IRemotePanel& panel)
-    : m_panel(panel), m_send(SendWithUdp), m_blockName(kStatusBlockName), m_windowTitle(kPanelWindowTitle) {}
+RemoteProtocol::RemoteProtocol(IRemotePanel& panel, IRemoteDisplay& display)
+    : m_panel(panel),
+      m_display(display), m_send(SendWithUdp), m_blockName(kStatusBlockName), m_windowTitle(kPanelWindowTitle) {}
 
 void RemoteProtocol::SetSender(RemoteSendFunction send, void* context) {
     m_send = send ? send : SendWithUdp;
@@ -46,7 +47,7 @@ void RemoteProtocol::HandleDatagram(const void* slot, size_t slotSize) {
     size_t room = slotSize - kUdpSlotPayloadOffset;
     if (payload[0] == '\0') {
         // Presence probe: one zero byte back, shown on the page only.
-        m_panel.ShowProbeAddress(address);
+        m_display.ShowProbeAddress(address);
         const char zero = 0;
         m_send(m_sendContext, &zero, 1, address, from.sin_port);
         return;
@@ -69,10 +70,10 @@ void RemoteProtocol::HandleRemoteCommand(const char* text, size_t length, uint32
                                                                              : RequestKind::Failure;
     if (kind == RequestKind::Failure) {
         Answer(BuildStatusAnswer(false), address, port);
-        m_panel.ShowControllerAddress(address, false);
+        m_display.ShowControllerAddress(address, false);
         return;
     }
-    m_panel.ShowControllerAddress(address, m_panel.ServiceActive());
+    m_display.ShowControllerAddress(address, m_display.ServiceActive());
     if (kind == RequestKind::Answer) return;
     Run(command, request, address, port);
 }
@@ -111,7 +112,7 @@ void RemoteProtocol::Run(RemoteCommand command, const rapidjson::Value& request,
         break;
     case RemoteCommand::Velmor:
         Answer(BuildStatusAnswer(true), address, port);
-        m_panel.ShowControllerAddress(address, m_panel.ServiceActive());
+        m_display.ShowControllerAddress(address, m_display.ServiceActive());
         break;
     case RemoteCommand::SetPlaybackStatus:
         Answer(BuildStatusAnswer(RunSetPlayback(m_panel, request)), address, port);

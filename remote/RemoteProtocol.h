@@ -18,7 +18,7 @@ using RemoteSendFunction = HRESULT (*)(void* context, const void* data, int leng
 
 class RemoteProtocol {
 public:
-    explicit RemoteProtocol(IRemotePanel& panel);
+    RemoteProtocol(IRemotePanel& panel, IRemoteDisplay& display);
 
     // One datagram as the receive ring holds it (sender address, then the
     // payload from byte 32). An empty payload is a presence probe.
@@ -39,6 +39,7 @@ private:
     bool SetAsio(const rapidjson::Value& request);
 
     IRemotePanel& m_panel;
+    IRemoteDisplay& m_display;
     std::string m_lastAnswer;
     RemoteSendFunction m_send;
     void* m_sendContext = nullptr;

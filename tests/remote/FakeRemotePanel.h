@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct FakeRemotePanel : IRemotePanel {
+struct FakeRemotePanel : IRemotePanel, IRemoteDisplay {
     bool playback = true, record = true, asio = false;
     uint32_t playRate = 44100, playBits = 24;
     VolumeRange renderRange = {-25.0f, -25.0f, -100.0f, 0.0f, 0.5f};  // 75 %

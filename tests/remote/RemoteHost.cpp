@@ -12,7 +12,7 @@ constexpr char kHostClass[] = "VelmorRemoteHostWindow";
 
 }  // namespace
 
-RemoteHost::RemoteHost(uint16_t port) : m_protocol(m_panel), m_requestedPort(port) {
+RemoteHost::RemoteHost(uint16_t port) : m_protocol(m_panel, m_panel), m_requestedPort(port) {
     m_protocol.SetSender(CountingSend, this);
     m_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_thread = CreateThread(nullptr, 0, Thread, this, 0, nullptr);

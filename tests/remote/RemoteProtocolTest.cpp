@@ -61,7 +61,7 @@ int RefreshWindow::s_refreshes = 0;
 
 class RemoteProtocolTest : public ::testing::Test {
 protected:
-    RemoteProtocolTest() : protocol(panel) {
+    RemoteProtocolTest() : protocol(panel, panel) {
         protocol.SetSender(Capture, &sent);
         protocol.SetStatusBlockName(kBlockName);
         protocol.SetPanelWindowTitle(kWindowTitle);

@@ -68,7 +68,7 @@ HRESULT CountAnswers(void* context, const void* data, int length, uint32_t, uint
 
 TEST(RemoteRobustness, HundredThousandDatagramsThroughTheProtocol) {
     FakeRemotePanel panel;
-    RemoteProtocol protocol(panel);
+    RemoteProtocol protocol(panel, panel);
     std::vector<std::string> answers;
     protocol.SetSender(CountAnswers, &answers);
     protocol.SetStatusBlockName("VelmorRemoteRobustnessNoBlock");
