@@ -5,6 +5,7 @@
 #include "remote/AdapterList.h"
 #include "remote/RemoteClient.h"
 #include "remote/RemoteIds.h"
+#include "remote/RemoteStartSwitch.h"
 #include "remote/UdpSend.h"
 
 #include <gtest/gtest.h>
@@ -230,6 +231,23 @@ TEST_F(AdapterListTest, FailingListLeavesNothing) {
     EXPECT_EQ(nullptr, service.adapterBuffer);
     EXPECT_EQ(0, FillAdapterTable(&service, &table));
     EXPECT_EQ(kLoopback, SelectedAdapterAddress(table));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RemoteStartSwitch, PortsAndRefusals) {
+    uint16_t port = 0;
+    EXPECT_EQ(RemoteSwitch::Absent, ParseRemoteSwitch("\"C:\\Program Files\\VelmorR5R6ACPL.exe\"", &port));
+    EXPECT_EQ(RemoteSwitch::Absent, ParseRemoteSwitch("VelmorR5R6ACPL.exe /remoted", &port));
+    EXPECT_EQ(RemoteSwitch::Start, ParseRemoteSwitch("VelmorR5R6ACPL.exe /REMOTE", &port));
+    EXPECT_EQ(5566, port);
+    EXPECT_EQ(RemoteSwitch::Start, ParseRemoteSwitch("x.exe /tray /remote:6000", &port));
+    EXPECT_EQ(6000, port);
+    for (const char* line : {"/remote:", "/remote:0", "/remote:65536", "/remote:12a", "/remote:999999"}) {
+        EXPECT_EQ(RemoteSwitch::Invalid, ParseRemoteSwitch(line, &port)) << line;
+    }
 }
 
 }  // namespace
