@@ -111,7 +111,11 @@ struct FakeRemotePanel : IRemotePanel, IRemoteDisplay {
 
     void CollectRemoteCapabilities(RemoteCapabilities* out) override { *out = caps; }
     void GetStreamCopies(StreamCopies* out) override { *out = copies; }
-    void PressVolumeKey(bool up) override { log.push_back(up ? "key up" : "key down"); }
+    DWORD keyHoldMs = 0;  // the main dialog holds a volume key 800 ms
+    void PressVolumeKey(bool up) override {
+        log.push_back(up ? "key up" : "key down");
+        if (keyHoldMs) Sleep(keyHoldMs);
+    }
 
     void ShowControllerAddress(uint32_t address, bool keepMainDisplay) override {
         shownAddresses.push_back(address);

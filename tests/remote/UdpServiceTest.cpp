@@ -40,6 +40,23 @@ TEST(UdpService, AnswersFromAnotherPortAndProbes) {
     EXPECT_EQ(kLoopback, probe);
 }
 
+TEST(UdpService, VolumeKeyHoldsTheQueueInOrder) {
+    RemoteHost host;
+    ASSERT_EQ(S_OK, host.StartResult());
+    host.Invoke([](FakeRemotePanel& panel, RemoteProtocol&, UdpService&) { panel.keyHoldMs = 800; });
+    RemoteClient client;
+    const std::string volUp = R"({"api":"vol_up"})";
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(client.Send(kLoopback, host.Port(), volUp.data(), static_cast<int>(volUp.size())));
+    ASSERT_TRUE(client.Send(kLoopback, host.Port(), kVelmor.data(), static_cast<int>(kVelmor.size())));
+    std::string first, second;
+    ASSERT_TRUE(client.Receive(kLoopback, kAnswerTimeoutMs, &first));
+    EXPECT_GE(GetTickCount() - start, 780u);
+    EXPECT_EQ(R"({"status":"ok","output":{"playback":{"volume":""}},"error":"no"})", first);
+    ASSERT_TRUE(client.Receive(kLoopback, kAnswerTimeoutMs, &second));
+    EXPECT_EQ(kOk, second);  // waited in the socket, then served
+}
+
 TEST(UdpService, SlotsRunZeroToSevenThenZero) {
     RemoteHost host;
     ASSERT_EQ(S_OK, host.StartResult());
