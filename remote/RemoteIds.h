@@ -1,0 +1,30 @@
+// Window messages, commands, texts and fixed numbers that the remote control
+// shares with the panel's main dialog and with controllers.
+#pragma once
+
+#include "device/PanelWindow.h"  // kPanelWindowTitle
+#include "panel/PanelIds.h"      // WM_PANEL_REMOTE_DATAGRAM, ID_PANEL_REFRESH_ASIO
+
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr uint16_t kRemoteDefaultPort = 5566;
+constexpr char kRemoteDefaultPortText[] = "5566";
+
+// Receive ring: eight slots; each starts with the sender's address (16 bytes)
+// and 16 zero bytes, then the payload.
+constexpr int kUdpSlotCount = 8;
+constexpr int kUdpSlotSize = 1024;
+constexpr int kUdpSlotPayloadOffset = 32;
+constexpr int kUdpMaxPayload = kUdpSlotSize - kUdpSlotPayloadOffset;  // 992
+
+// Room of the answer buffer; answers are sent without their terminator.
+constexpr int kRemoteAnswerRoom = 2048;
+
+// Controller notification: the word and its terminating zero, 18 bytes.
+constexpr char kControllerNotifyWord[] = "CorvaTechNotifyBC";
+constexpr int kControllerNotifyLength = sizeof(kControllerNotifyWord);
+
+constexpr char kLineInName[] = "Line In";
+constexpr char kSpdifRxName[] = "SPDIF Rx";

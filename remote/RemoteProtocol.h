@@ -1,0 +1,54 @@
+// The remote-control command protocol: one JSON request in, at most one
+// JSON answer out, all on the user-interface thread.
+#pragma once
+
+#include "RemotePanel.h"
+#include "RemoteRecords.h"
+#include "RemoteRequest.h"
+
+#include <rapidjson/document.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Sends an answer (address host order, port network order). Tests capture.
+using RemoteSendFunction = HRESULT (*)(void* context, const void* data, int length, uint32_t address,
+                                       uint16_t portNetworkOrder);
+
+class RemoteProtocol {
+public:
+    RemoteProtocol(IRemotePanel& panel, IRemoteDisplay& display);
+
+    // One datagram as the receive ring holds it (sender address, then the
+    // payload from byte 32). An empty payload is a presence probe.
+    void HandleDatagram(const void* slot, size_t slotSize);
+    void HandleRemoteCommand(const char* text, size_t length, uint32_t address, uint16_t portNetworkOrder);
+
+    const std::string& LastAnswer() const { return m_lastAnswer; }
+
+    void SetSender(RemoteSendFunction send, void* context);
+    // The shared status block and the window told to refresh its ASIO page.
+    void SetStatusBlockName(const char* name) { m_blockName = name; }
+    void SetPanelWindowTitle(const char* title) { m_windowTitle = title; }
+
+private:
+    // Replaces the last answer and sends it to the requester.
+    void Answer(std::string answer, uint32_t address, uint16_t portNetworkOrder);
+    void Run(RemoteCommand command, const rapidjson::Value& request, uint32_t address, uint16_t port);
+    bool SetAsio(const rapidjson::Value& request);
+
+    IRemotePanel& m_panel;
+    IRemoteDisplay& m_display;
+    std::string m_lastAnswer;
+    RemoteSendFunction m_send;
+    void* m_sendContext = nullptr;
+    std::string m_blockName;
+    std::string m_windowTitle;
+};
+
+// Level range and left level as a volume percentage, truncated toward zero
+// and kept within 0..100 (an empty range reads as 0).
+int32_t VolumePercent(const VolumeRange& range);
+// The level for a volume percentage: minimum at or below 0, maximum at or above 100.
+float LevelForPercent(const VolumeRange& range, int32_t percent);

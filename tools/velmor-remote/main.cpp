@@ -1,0 +1,132 @@
+// velmor-remote: the controller side of the panel's remote control, for
+// people and scripts. Exit status 0 on "ok", 1 on "fail" or no answer, 2
+// on bad usage.
+#include "RemoteRequests.h"
+
+#include "remote/RemoteClient.h"
+#include "remote/RemoteIds.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFail = 1;
+constexpr int kExitUsage = 2;
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "velmor-remote: %s\n%s", error.c_str(), kUsage);
+    return kExitUsage;
+}
+
+int NoAnswer(const CommandLine& line) {
+    std::fprintf(stderr, "velmor-remote: no answer from %s:%d within %d ms\n", line.host.c_str(), line.port,
+                 line.timeoutMs);
+    return kExitFail;
+}
+
+int Probe(RemoteClient& client, uint32_t host, const CommandLine& line) {
+    std::string reply;
+    sockaddr_in from = {};
+    if (!client.Send(host, static_cast<uint16_t>(line.port), "", 0) ||
+        !client.Receive(host, line.timeoutMs, &reply, &from)) {
+        return NoAnswer(line);
+    }
+    std::string address = FormatIPv4(ntohl(from.sin_addr.s_addr));
+    if (line.json) {
+        std::printf("%s\n", PanelJson(address, line.port).c_str());
+    } else {
+        std::printf("panel at %s (port %d)\n", address.c_str(), line.port);
+    }
+    return kExitOk;
+}
+
+int Listen(const CommandLine& line) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return kExitFail;
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<uint16_t>(line.port));
+    int result = kExitFail;
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+        std::fprintf(stderr, "velmor-remote: cannot listen on port %d\n", line.port);
+    } else {
+        DWORD start = GetTickCount();
+        for (;;) {
+            DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= static_cast<DWORD>(line.timeoutMs)) {
+                std::fprintf(stderr, "velmor-remote: no notification on port %d within %d ms\n", line.port,
+                             line.timeoutMs);
+                break;
+            }
+            DWORD left = line.timeoutMs - elapsed;
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(s, &readable);
+            timeval wait = {static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
+            if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
+            char buffer[2048];
+            sockaddr_in from = {};
+            int fromLength = sizeof(from);
+            int n = recvfrom(s, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (n != kControllerNotifyLength || std::memcmp(buffer, kControllerNotifyWord, n) != 0) continue;
+            std::string address = FormatIPv4(ntohl(from.sin_addr.s_addr));
+            if (line.json) {
+                std::printf("%s\n", PanelJson(address, ntohs(from.sin_port)).c_str());
+            } else {
+                std::printf("%s from %s:%d\n", kControllerNotifyWord, address.c_str(), ntohs(from.sin_port));
+            }
+            result = kExitOk;
+            break;
+        }
+    }
+    if (s != INVALID_SOCKET) closesocket(s);
+    WSACleanup();
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    std::string error;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("%s", kUsage);
+        return kExitOk;
+    }
+    if (!ParseCommandLine(argc, argv, &line, &error)) return Usage(error);
+    if (line.command == "listen") {
+        if (!line.arguments.empty()) return Usage("listen takes no arguments");
+        return Listen(line);
+    }
+    std::string request;
+    if (line.command != "probe" && !BuildRequest(line, &request, &error)) return Usage(error);
+    if (line.command == "probe" && !line.arguments.empty()) return Usage("probe takes no arguments");
+
+    uint32_t host = 0;
+    if (!ResolveIPv4(line.host.c_str(), &host)) return Usage("unknown host '" + line.host + "'");
+    RemoteClient client;
+    if (!client.Ready()) {
+        std::fprintf(stderr, "velmor-remote: no UDP socket\n");
+        return kExitFail;
+    }
+    if (line.command == "probe") return Probe(client, host, line);
+
+    std::string answer;
+    if (!client.Exchange(host, static_cast<uint16_t>(line.port), request, line.timeoutMs, &answer)) {
+        return NoAnswer(line);
+    }
+    if (line.json) {
+        std::printf("%s\n", answer.c_str());
+    } else {
+        std::printf("%s", DescribeAnswer(answer).c_str());
+    }
+    std::string status = AnswerStatus(answer);
+    if (status == "ok") return kExitOk;
+    if (status != "fail") std::fprintf(stderr, "velmor-remote: the answer is not a status document\n");
+    else if (!line.json) std::fprintf(stderr, "velmor-remote: the panel answered \"fail\"\n");
+    return kExitFail;
+}
