@@ -4,12 +4,10 @@
 //   asiohost list [--json]
 //   asiohost probe NAME [--json]
 //   asiohost play|duplex NAME [--rate HZ] [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
-//   asiohost panel NAME [--seconds S]
 #include "DriverList.h"
 #include "Player.h"
 #include "Probe.h"
 
-#include "asio/AsioSample.h"
 #include "device/AsioSettingsKey.h"
 #include "device/RegKey.h"
 #include "device/StatusBlock.h"
@@ -30,13 +28,11 @@ const char kUsage[] =
     "       asiohost probe NAME [--json]\n"
     "       asiohost play NAME [options]     play in real time\n"
     "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
-    "       asiohost panel NAME [--seconds S] open the driver's control panel, wait S s for its window\n"
     "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD)\n"
     "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
     "         --signal pattern|sine (default pattern)  --bits 16|24|32 (the driver's PCM width)\n"
     "         --json\n"
-    "exit status: 0 clean, 1 a glitch (late or missed periods, reset requests, broken input) or a failure\n"
-    "             (panel: 0 when the panel's window is up)\n";
+    "exit status: 0 clean, 1 a glitch (late or missed periods, reset requests, broken input) or a failure\n";
 
 // The PCM width the driver takes at its next init, set as the panel sets it.
 void SetDriverWidth(uint32_t bits) {
@@ -84,25 +80,6 @@ IASIO* Open(const std::string& name) {
         return nullptr;
     }
     return static_cast<IASIO*>(object);
-}
-
-// The driver's controlPanel, then a wait for the panel's window: the driver
-// starts the panel and returns at once.
-int Panel(IASIO* driver, double seconds) {
-    ASIOError error = driver->controlPanel();
-    std::printf("controlPanel: %ld\n", static_cast<long>(error));
-    const DWORD start = GetTickCount();
-    const DWORD limit = static_cast<DWORD>(seconds * 1000);
-    for (;;) {
-        if (FindWindowA(nullptr, kPanelWindowTitle)) {
-            std::printf("panel window: up after %.1f s\n", (GetTickCount() - start) / 1000.0);
-            return 0;
-        }
-        if (GetTickCount() - start >= limit) break;
-        Sleep(100);
-    }
-    std::printf("panel window: not up within %.1f s\n", seconds);
-    return 1;
 }
 
 }  // namespace
@@ -155,20 +132,6 @@ int main(int argc, char** argv) {
             std::fputs((json ? ProbeJson(answers) : ProbeText(answers)).c_str(), stdout);
             driver->Release();
             code = 0;
-        }
-        CoUninitialize();
-        return code;
-    }
-    if (args[0] == "panel" && args.size() == 2) {
-        if (play.seconds < 0 || play.seconds > 3600) {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-        CoInitialize(nullptr);
-        int code = 1;
-        if (IASIO* driver = Open(args[1])) {
-            code = Panel(driver, play.seconds);
-            driver->Release();
         }
         CoUninitialize();
         return code;
