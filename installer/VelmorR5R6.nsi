@@ -222,6 +222,9 @@ Section "-un.Remove"
   ; Last: a script that ran the uninstaller waits for this folder to go.
   RMDir /REBOOTOK "${PANEL_DIR}"
   RMDir "$PROGRAMFILES32\Velmor"
+  ${If} ${RebootFlag}
+    MessageBox MB_OK|MB_ICONINFORMATION "Some files are in use (by an ASIO host?); Windows removes them when it restarts." /SD IDOK
+  ${EndIf}
 SectionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN

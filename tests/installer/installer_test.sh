@@ -131,7 +131,9 @@ existed_before() {
 }
 
 cleanup() {
-  local clsid d
+  local clsid d pid
+  # A panel an installation or uninstallation failed to end.
+  for pid in $(panel_pids); do kill "$pid" 2>/dev/null; done
   # Whatever an uninstallation left (none when it worked).
   rm -rf "$driver_dir" "$panel_dir"
   rm -f "$shortcut"
@@ -185,6 +187,32 @@ run_uninstall() {
   done
   sleep 2
 }
+# The Linux processes of the installed panel (Wine shows the Windows command line).
+win_panel_exe="$win_panel_dir\\VelmorR5R6ACPL.exe"
+panel_pids() {
+  local f
+  for f in /proc/[0-9]*/cmdline; do
+    [ -O "$f" ] && tr '\0' ' ' <"$f" 2>/dev/null | grep -qF "$win_panel_exe" && basename "$(dirname "$f")"
+  done
+}
+panel_running() { [ -n "$(panel_pids)" ]; }
+panel_ended() { ! panel_running; }
+# The driver's controlPanel starts the installed panel; its window is up once
+# a second panel started by hand finds it by its title and ends at once,
+# while the first one runs on.
+start_panel() {
+  VELMOR_DEVICE=simulated VELMOR_SIM_INSTANCE=installer-test \
+    "$wine" "$bin64/asiohost.exe" controlpanel VelmorR5R6 >/dev/null 2>&1 || return 1
+  local waited=0
+  until panel_running; do
+    [ "$waited" -ge 120 ] && return 1
+    sleep 1
+    waited=$((waited + 1))
+  done
+  VELMOR_DEVICE=simulated VELMOR_SIM_INSTANCE=installer-test \
+    timeout 180 "$wine" "$panel_dir/VelmorR5R6ACPL.exe" >/dev/null 2>&1 || return 1
+  panel_running
+}
 registered_clsid() { reg_value "$driver_key" CLSID 64; }
 listed_driver() {  # the line of "asiohost list" for VelmorR5R6
   "$wine" "$bin64/asiohost.exe" list 2>/dev/null | tr -d '\r' | grep '^VelmorR5R6 '
@@ -196,7 +224,7 @@ check_installed() {  # PlayRecPP AsioDrvPP RmtCtrlPP
   expect "driver installed" same_file "$bin64/VelmorR5R6ASIO.dll" "$driver_dir/VelmorR5R6ASIO.dll"
   expect "virtual device installed (64-bit)" same_file "$bin64/VelmorR5R6Sim.dll" "$driver_dir/VelmorR5R6Sim.dll"
   expect "virtual device installed (32-bit)" same_file "$bin32/VelmorR5R6Sim.dll" "$panel_dir/VelmorR5R6Sim.dll"
-  if [ -f "$bin32/VelmorR5R6ACPL.exe" ]; then
+  if [ "$with_panel" -eq 1 ]; then
     expect "control panel installed" same_file "$bin32/VelmorR5R6ACPL.exe" "$panel_dir/VelmorR5R6ACPL.exe"
   else
     echo "note: the control panel is not built; its installed file is not checked"
@@ -242,6 +270,9 @@ check_removed() {  # CLSID of the removed registration
   expect "ASIOCPL removed" value_absent "$settings_key" ASIOCPL 64
 }
 
+with_panel=0
+[ -f "$bin32/VelmorR5R6ACPL.exe" ] && with_panel=1
+
 # The user's own settings, which installing and uninstalling keep.
 "$wine" reg add "$settings_key" /v BufferSize /t REG_DWORD /d 200 /f >/dev/null 2>&1
 "$wine" reg add "$settings_key" /v BitsPerSample /t REG_DWORD /d 24 /f >/dev/null 2>&1
@@ -261,9 +292,15 @@ probe_installed() {
 }
 expect "asiohost probe with the installed virtual device" probe_installed
 
+if [ "$with_panel" -eq 1 ]; then
+  echo "== the installed panel, started through the driver's controlPanel"
+  expect "panel started and its window up" start_panel
+fi
+
 echo "== installation over it, switches from the command line"
 run_setup /VIRTUALDEVICE=1 /PlayRecPP=0 /RmtCtrlPP=0
 expect_eq "installer exit code" "$?" 0
+[ "$with_panel" -eq 1 ] && expect "the running panel was ended" panel_ended
 check_installed 0 1 0
 second_clsid=$(registered_clsid || true)
 expect "a new registration" test "$second_clsid" != "$first_clsid"
@@ -275,7 +312,9 @@ expect_eq "installer exit code" "$?" 2
 expect_eq "AsioDrvPP unchanged" "$(reg_value "$switch_key" AsioDrvPP 32)" "0x1"
 
 echo "== silent uninstallation"
+[ "$with_panel" -eq 1 ] && expect "panel started again" start_panel
 expect "uninstaller ran" run_uninstall
+[ "$with_panel" -eq 1 ] && expect "the running panel was ended" panel_ended
 check_removed "$second_clsid"
 expect_eq "user's BufferSize kept" "$(reg_value "$settings_key" BufferSize 64)" "0xc8"
 expect_eq "user's BitsPerSample kept" "$(reg_value "$settings_key" BitsPerSample 64)" "0x18"
