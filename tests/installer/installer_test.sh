@@ -263,7 +263,7 @@ check_removed() {  # CLSID of the removed registration
   expect "shortcut removed" test ! -e "$shortcut"
   existed_before "$shortcut_dir" || expect "Start-menu folder removed" test ! -e "$shortcut_dir"
   expect "registration removed" key_absent "$driver_key" 64
-  expect "class key removed" key_absent "HKCR\\CLSID\\$1" 64
+  [ -n "$1" ] && expect "class key removed" key_absent "HKCR\\CLSID\\$1" 64
   expect "asiohost list no longer shows the driver" test -z "$(listed_driver)"
   expect "switches removed" key_absent "$switch_parent" 32
   expect "Add/Remove Programs entry removed" key_absent "$uninstall_key" 32
@@ -319,14 +319,31 @@ check_removed "$second_clsid"
 expect_eq "user's BufferSize kept" "$(reg_value "$settings_key" BufferSize 64)" "0xc8"
 expect_eq "user's BitsPerSample kept" "$(reg_value "$settings_key" BitsPerSample 64)" "0x18"
 
-echo "== installation, then uninstallation with /KEEPSETTINGS=0"
+echo "== installation, then uninstallation with /KEEPSETTINGS=0 of a driver whose file is gone"
 run_setup /VIRTUALDEVICE=1
 expect_eq "installer exit code" "$?" 0
 third_clsid=$(registered_clsid || true)
 [ -n "$third_clsid" ] && made_clsids+=("$third_clsid")
+rm -f "$driver_dir/VelmorR5R6ASIO.dll"
 expect "uninstaller ran" run_uninstall /KEEPSETTINGS=0
 check_removed "$third_clsid"
 expect "user's settings removed" key_absent "$settings_key" 64
+
+echo "== a driver that cannot be registered"
+mkdir -p "$saved/broken"
+cp "$bin64/VelmorR5R6Sim.dll" "$saved/broken/"
+echo "not a DLL" >"$saved/broken/VelmorR5R6ASIO.dll"
+if makensis -V1 -INPUTCHARSET UTF8 -DBIN64="$saved/broken" -DBIN32="$bin32" \
+    -DOUTFILE="$saved/broken/VelmorR5R6Setup.exe" "$root/installer/VelmorR5R6.nsi" >/dev/null; then
+  "$wine" "$saved/broken/VelmorR5R6Setup.exe" /S >/dev/null 2>&1
+  expect_eq "installer exit code" "$?" 3
+  expect "no registration" key_absent "$driver_key" 64
+  expect "uninstaller written" test -f "$panel_dir/Uninstall.exe"
+  expect "uninstaller ran" run_uninstall
+  check_removed ""
+else
+  fail "makensis could not build the installer of a broken driver"
+fi
 
 echo "installer_test: $failures failure(s)"
 [ "$failures" -eq 0 ]
