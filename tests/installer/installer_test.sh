@@ -133,7 +133,7 @@ existed_before() {
 cleanup() {
   local clsid d pid
   # A panel an installation or uninstallation failed to end.
-  for pid in $(panel_pids); do kill "$pid" 2>/dev/null; done
+  for pid in $(panel_pids) $hung; do kill "$pid" 2>/dev/null; done
   # Whatever an uninstallation left (none when it worked).
   rm -rf "$driver_dir" "$panel_dir"
   rm -f "$shortcut"
@@ -213,6 +213,8 @@ start_panel() {
     timeout 180 "$wine" "$panel_dir/VelmorR5R6ACPL.exe" >/dev/null 2>&1 || return 1
   panel_running
 }
+hung=""
+hung_ended() { case "$(ps -o stat= -p "$hung" 2>/dev/null)" in "" | Z*) return 0 ;; *) return 1 ;; esac; }
 registered_clsid() { reg_value "$driver_key" CLSID 64; }
 listed_driver() {  # the line of "asiohost list" for VelmorR5R6
   "$wine" "$bin64/asiohost.exe" list 2>/dev/null | tr -d '\r' | grep '^VelmorR5R6 '
@@ -325,7 +327,12 @@ expect_eq "installer exit code" "$?" 0
 third_clsid=$(registered_clsid || true)
 [ -n "$third_clsid" ] && made_clsids+=("$third_clsid")
 rm -f "$driver_dir/VelmorR5R6ASIO.dll"
+# A panel that does not answer the exit command: its process is ended.
+"$wine" "$bin64/hung_panel.exe" >/dev/null 2>&1 </dev/null &
+hung=$!
+sleep 2
 expect "uninstaller ran" run_uninstall /KEEPSETTINGS=0
+expect "the hung panel was ended" hung_ended
 check_removed "$third_clsid"
 expect "user's settings removed" key_absent "$settings_key" 64
 
