@@ -21,6 +21,12 @@ if [ ! -f "$setup" ]; then
   echo "FAIL: $setup is missing (scripts/build makes it)"
   exit 1
 fi
+for built in "$bin64"/VelmorR5R6*.dll "$bin32"/VelmorR5R6*; do
+  if [ "$built" -nt "$setup" ]; then
+    echo "FAIL: $setup is older than $built (scripts/package makes it again)"
+    exit 1
+  fi
+done
 
 # Where the installer puts things, in Windows and in Linux terms.
 win_driver_dir='C:\Program Files\Velmor\VelmorR5R6'
