@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The installer in the project's Wine prefix: a silent installation, a second
-# one over it with other switches, a refused switch value, a silent
-# uninstallation that keeps the user's driver settings and one that removes
-# them. Everything the installer touches is saved first and put back at the
-# end, whatever happened, so the prefix ends as it was (a driver
+# The installer in the project's Wine prefix: a silent installation, the
+# installed panel started through the driver's controlPanel, a second
+# installation over it with other switches (ending that panel), a refused
+# switch value, a silent uninstallation that ends a panel again and keeps the
+# user's driver settings, one that removes them while a hung panel runs and
+# the driver's file is gone, and an installation whose driver cannot be
+# registered. Everything the installer touches is saved first and put back
+# at the end, whatever happened, so the prefix ends as it was (a driver
 # registration made by the main job included).
 #   installer_test.sh BIN64   (BIN64: the 64-bit build's bin folder, with asiohost.exe)
 set -uo pipefail
@@ -14,7 +17,8 @@ bin32=$root/build/win32/bin
 setup=$root/build/VelmorR5R6Setup.exe
 wine=$root/scripts/wine
 prefix=${VELMOR_WINEPREFIX:-$root/build/wineprefix}
-# Start-menu links would otherwise reach the Linux desktop through winemenubuilder.
+# Start-menu links would otherwise reach the Linux desktop through
+# winemenubuilder (scripts/wine turns it off too, unless overrides are given).
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};winemenubuilder.exe=d"
 
 if [ ! -f "$setup" ]; then
