@@ -15,6 +15,8 @@
 #include <memory>
 
 class CPPageASIO;
+class CPPagePlay;
+class CPPageRecord;
 class CStatusBlock;
 class EndpointControl;
 
@@ -57,6 +59,20 @@ public:
     HRESULT SetRecordFormat(UINT input, DWORD rate, WORD bits);
     void SetLocalAddressDisplay(DWORD address);
     void SetRemoteAddressDisplay(DWORD address, bool show);
+    // Record side and the Playback page's store (TarnACPLDlgPlayRecord.cpp).
+    HRESULT GetRecordVolume(UINT input, float* left, float* right, float* minimum, float* maximum, float* step);
+    HRESULT SetRecordVolume(UINT input, float left, float right);
+    HRESULT GetRecordMute(UINT input, BOOL* mute);
+    HRESULT SetRecordMute(UINT input, BOOL mute);
+    HRESULT SelectRecordInput(UINT input);
+    HRESULT GetPlaybackMute(BOOL* mute);
+    void StorePlaybackFormat(DWORD rate, WORD bits);
+    void StoreRecordInputCount(int count) { m_recInputCount = count; }
+    DWORD PlaybackRate() const { return m_playRate; }
+    WORD PlaybackBits() const { return m_playBits; }
+    DWORD RecordRate() const { return m_recRate; }
+    WORD RecordBits() const { return m_recBits; }
+    int RecordInputCount() const { return m_recInputCount; }
 
     // What tests and the later pages read.
     int VersionCode() const { return m_versionCode; }
@@ -69,8 +85,8 @@ public:
     const char* PageTitle(int index) const;
     CDialog* Page(int index) const;
     CPPageASIO* AsioPage() const { return m_pageAsio; }
-    CDialog* PlaybackPage() const { return m_pagePlay; }
-    CDialog* RecordPage() const { return m_pageRecord; }
+    CPPagePlay* PlaybackPage() const { return m_pagePlay; }
+    CPPageRecord* RecordPage() const { return m_pageRecord; }
     bool PlaybackAvailable() const { return m_playAvailable != 0; }
     bool RecordAvailable() const { return m_recAvailable != 0; }
     bool AsioAvailable() const { return m_asioAvailable != 0; }
@@ -149,8 +165,8 @@ private:
     // Pages: those in the list are owned by it; the hidden companion (the ASIO
     // page in Playback mode, the Playback page in ASIO mode) and the
     // remote-control page are owned beside it.
-    CDialog* m_pagePlay = nullptr;
-    CDialog* m_pageRecord = nullptr;
+    CPPagePlay* m_pagePlay = nullptr;
+    CPPageRecord* m_pageRecord = nullptr;
     CPPageASIO* m_pageAsio = nullptr;
     CDialog* m_pageRemote = nullptr;
     CDialog* m_pageInformation = nullptr;
