@@ -9,13 +9,12 @@
 #include "Unknown.h"
 
 #include "device/KsAudFilter.h"
+#include "device/PanelWindow.h"
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
 
 #include <cstdint>
 
-constexpr char kPanelWindowTitle[] = "Velmor R5.R6 Audio Control Panel";
-constexpr char kPanelProgram[] = "VelmorR5R6ACPL.exe";
 constexpr char kProductName[] = "VelmorR5R6";
 constexpr int32_t kDriverVersion = 2;
 constexpr int32_t kPacketsAhead = 2;

@@ -5,6 +5,7 @@
 #include "device/KsAudFilter.h"
 #include "device/KsConstants.h"
 #include "device/KsEnumFilters.h"
+#include "device/SupportedDevices.h"
 
 #include <memory>
 
@@ -60,6 +61,24 @@ HRESULT QueryKsFormats(USHORT vendorId, USHORT productId, KsFormatMasks* masks) 
             FillMasks(*capture, &masks->recRates, &masks->recDepths);
         }
         return S_OK;
+    }
+    return S_FALSE;
+}
+
+HRESULT FindPresentDeviceIds(USHORT* vendorId, USHORT* productId) {
+    HRESULT hr = S_OK;
+    CKsEnumFilters enumerator(&hr);
+    const GUID classes[2] = {kKsCategoryAudio, kKsCategoryRender};
+    if (FAILED(enumerator.EnumFilters(classes, 2))) return S_FALSE;
+    for (auto* entry = enumerator.Filters().Head(); entry; entry = entry->next) {
+        for (const SupportedDevice& device : kSupportedDevices) {
+            if (device.vendorId == 0) break;
+            if (MatchVidPid(entry->item->SymbolicLink(), device.vendorId, device.productId) == S_OK) {
+                *vendorId = device.vendorId;
+                *productId = device.productId;
+                return S_OK;
+            }
+        }
     }
     return S_FALSE;
 }

@@ -22,3 +22,7 @@ struct KsFormatMasks {
 // Fills the masks from the first audio render filter whose path carries
 // these ids; all zero when there is none. S_OK when a filter matched, else S_FALSE.
 HRESULT QueryKsFormats(USHORT vendorId, USHORT productId, KsFormatMasks* masks);
+
+// The ids of the first supported device that has an audio render filter
+// here. S_OK, or S_FALSE (ids untouched) when there is none.
+HRESULT FindPresentDeviceIds(USHORT* vendorId, USHORT* productId);

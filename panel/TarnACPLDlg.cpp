@@ -179,6 +179,10 @@ HRESULT CTarnACPLDlg::DetectDevice() {
                 m_asioAvailable = asio;
                 m_vendorId = device.vendorId;
                 m_productId = device.productId;
+                // Without endpoints the search accepts the first entry
+                // blindly; the ids of the device actually attached serve
+                // the formats and the volume keys better.
+                if (!EndpointControlAvailable(m_versionCode)) FindPresentDeviceIds(&m_vendorId, &m_productId);
                 return S_OK;
             }
         }
@@ -488,6 +492,38 @@ HRESULT CTarnACPLDlg::SetRecordFormat(UINT input, DWORD rate, WORD bits) {
         m_recBits = bits;
     }
     return hr;
+}
+
+HRESULT CTarnACPLDlg::GetRecordVolume(UINT input, float* left, float* right, float* minimum, float* maximum,
+                                      float* step) {
+    return m_endpoints ? m_endpoints->GetCaptureVolume(input, left, right, minimum, maximum, step) : E_FAIL;
+}
+
+HRESULT CTarnACPLDlg::SetRecordVolume(UINT input, float left, float right) {
+    return m_endpoints ? m_endpoints->SetCaptureVolume(input, left, right) : E_FAIL;
+}
+
+HRESULT CTarnACPLDlg::GetRecordMute(UINT input, BOOL* mute) {
+    return m_endpoints ? m_endpoints->GetCaptureMute(input, mute) : E_FAIL;
+}
+
+HRESULT CTarnACPLDlg::GetPlaybackMute(BOOL* mute) {
+    const EndpointRecord* render = m_endpoints ? m_endpoints->RenderEndpoint(0) : nullptr;
+    if (!render || !render->mute[0] || !mute) return E_FAIL;
+    return render->mute[0]->GetMute(mute);
+}
+
+HRESULT CTarnACPLDlg::SetRecordMute(UINT input, BOOL mute) {
+    const EndpointRecord* capture = m_endpoints ? m_endpoints->CaptureEndpoint(input) : nullptr;
+    if (!capture || !capture->mute[0]) return E_FAIL;
+    return capture->mute[0]->SetMute(mute, nullptr);
+}
+
+HRESULT CTarnACPLDlg::SelectRecordInput(UINT input) {
+    const EndpointRecord* first = m_endpoints ? m_endpoints->CaptureEndpoint(0) : nullptr;
+    const EndpointRecord* chosen = m_endpoints ? m_endpoints->CaptureEndpoint(input) : nullptr;
+    if (!first || !chosen || !first->inputSelector || chosen->localId == 0) return E_FAIL;
+    return first->inputSelector->SetSelection(chosen->localId, nullptr);
 }
 
 void CTarnACPLDlg::SetLocalAddressDisplay(DWORD address) { SendItem(IDC_LOCAL_IP, IPM_SETADDRESS, 0, address); }

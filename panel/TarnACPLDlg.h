@@ -9,6 +9,8 @@
 #include "PanelSwitches.h"
 #include "TrayIcon.h"
 
+#include "device/PanelWindow.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -20,7 +22,6 @@ class CPPageRecord;
 class CStatusBlock;
 class EndpointControl;
 
-constexpr char kPanelWindowTitle[] = "Velmor R5.R6 Audio Control Panel";
 constexpr int kMaxPages = 8;
 constexpr int kPageTitleChars = 32;
 constexpr UINT kPollPeriodMs = 1000;
@@ -57,6 +58,14 @@ public:
     HRESULT ShowPlaybackFormat(DWORD* rate, WORD* bits);
     HRESULT GetRecordFormat(UINT input, DWORD* rate, WORD* bits);
     HRESULT SetRecordFormat(UINT input, DWORD rate, WORD bits);
+    HRESULT GetRecordVolume(UINT input, float* left, float* right, float* minimum, float* maximum, float* step);
+    HRESULT SetRecordVolume(UINT input, float left, float right);
+    HRESULT GetRecordMute(UINT input, BOOL* mute);
+    HRESULT SetRecordMute(UINT input, BOOL mute);
+    HRESULT GetPlaybackMute(BOOL* mute);
+    HRESULT SelectRecordInput(UINT input);
+    // The Record page tells how many inputs the poll watches.
+    void SetRecordInputCount(int count) { m_recInputCount = count; }
     void SetLocalAddressDisplay(DWORD address);
     void SetRemoteAddressDisplay(DWORD address, bool show);
     // Record side and the Playback page's store (TarnACPLDlgPlayRecord.cpp).

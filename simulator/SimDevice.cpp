@@ -5,6 +5,8 @@
 #include "SimNotify.h"
 #include "SimObjects.h"
 #include "SimSetupApi.h"
+#include "endpoints/EndpointObjects.h"
+#include "endpoints/Endpoints.h"
 
 #include "device/KsConstants.h"
 
@@ -134,6 +136,11 @@ DWORD WINAPI SimKsCreatePin(HANDLE filter, PKSPIN_CONNECT connect, ACCESS_MASK a
 }
 
 HRESULT WINAPI SimCoCreateInstance(REFCLSID cls, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
+    // The device enumerator lists the virtual device's endpoints.
+    if (IsEqualCLSID(cls, __uuidof(MMDeviceEnumerator))) {
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return CreateDeviceEnumerator(iid, object);
+    }
     return RealDeviceApi().CoCreateInstance(cls, outer, context, iid, object);
 }
 
@@ -224,6 +231,7 @@ void ResetDevice() {
         state->volumeSteps = 0;
         state->lastVolumeKey = 0;
         ClearCounters(*state);
+        ResetEndpoints(*state);
     }
     if (!was) BroadcastDeviceChange(true);
 }

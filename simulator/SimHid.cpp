@@ -2,6 +2,7 @@
 
 #include "SimGuids.h"
 #include "SimObjects.h"
+#include "endpoints/Endpoints.h"
 
 #include <cstring>
 #include <new>
@@ -40,6 +41,7 @@ void ActOn(SharedState& state, const BYTE* r) {
     if (r[1] == 0xF6 && r[2] == 0x61) {
         if (r[3] == 1) ++state.volumeSteps;
         if (r[3] == 2) --state.volumeSteps;
+        if (r[3] == 1 || r[3] == 2) StepRenderLevel(state, r[3] == 1 ? 1 : -1);
         if (r[3] <= 2) state.lastVolumeKey = r[3];
     }
 }

@@ -95,6 +95,12 @@ std::string HidInstanceId(uint16_t vendorId, uint16_t productId, uint32_t index)
     return text;
 }
 
+std::string UsbDevicePath(uint16_t vendorId, uint16_t productId) {
+    char text[96];
+    snprintf(text, sizeof(text), "\\\\?\\usb#vid_%04x&pid_%04x#vr56000001#", vendorId, productId);
+    return text + GuidText(kUsbDeviceClass);
+}
+
 std::string HidInterfacePath(uint16_t vendorId, uint16_t productId, uint32_t index) {
     std::string id = Lower(HidInstanceId(vendorId, productId, index));
     for (char& c : id) {

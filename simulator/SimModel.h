@@ -40,6 +40,8 @@ std::string AudioInterfacePath(const Config& config, const GUID& interfaceClass)
 // The device's HID interface and the foreign ones listed before it.
 std::string HidInstanceId(uint16_t vendorId, uint16_t productId, uint32_t index);
 std::string HidInterfacePath(uint16_t vendorId, uint16_t productId, uint32_t index);
+// The USB device's own interface, as its arrival and removal notices name it.
+std::string UsbDevicePath(uint16_t vendorId, uint16_t productId);
 
 // Whether a rate is one the device clocks (the nine PCM rates).
 bool IsDeviceRate(ULONG rate);

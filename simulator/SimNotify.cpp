@@ -100,7 +100,8 @@ void BroadcastDeviceChange(bool arrival) {
         StateLock shared;
         std::memcpy(windows, state->notify, sizeof(windows));
     }
-    static const GUID* const kClasses[] = {&kCategoryAudio, &kCategoryRender, &kCategoryCapture, &kHidClass};
+    static const GUID* const kClasses[] = {&kCategoryAudio, &kCategoryRender, &kCategoryCapture, &kHidClass,
+                                              &kUsbDeviceClass};
     WPARAM event = arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
     for (const NotifyWindow& w : windows) {
         HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(w.hwnd));

@@ -349,6 +349,7 @@ std::string NoticePath(const GUID& cls) {
     if (!state) return std::string();
     const Config& config = state->config;
     if (SameGuid(cls, kHidClass)) return HidInterfacePath(kVelmorVendorId, ProductId(config), kDeviceHidIndex);
+    if (SameGuid(cls, kUsbDeviceClass)) return UsbDevicePath(kVelmorVendorId, ProductId(config));
     if (SameGuid(cls, kCategoryAudio) || SameGuid(cls, kCategoryRender) ||
         (SameGuid(cls, kCategoryCapture) && config.model != kModelR5)) {
         return AudioInterfacePath(config, cls);

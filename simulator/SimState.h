@@ -3,6 +3,8 @@
 // fields only, so 32-bit and 64-bit processes see the same layout.
 #pragma once
 
+#include "simulator/endpoints/EndpointState.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -110,6 +112,7 @@ struct SharedState {
     Report reports[kReportLogSize];
     Stream streams[kMaxPins];
     NotifyWindow notify[kMaxNotifyWindows];
+    EndpointsState endpoints;      // the Windows audio endpoints
 };
 
 Config DefaultConfig();

@@ -29,7 +29,9 @@ protected:
         }
         page.reset(new CPPageASIO(nullptr));
         ASSERT_TRUE(page->Create(parent.Hwnd()));
-        if (!driverLoaded) ASSERT_EQ(S_OK, driver.Open());
+        if (!driverLoaded) {
+            ASSERT_EQ(S_OK, driver.Open());
+        }
     }
     void TearDown() override {
         page.reset();

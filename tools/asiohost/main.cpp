@@ -3,7 +3,9 @@
 // and interface) and shows what they answer.
 //   asiohost list [--json]
 //   asiohost probe NAME [--json]
+//   asiohost controlpanel NAME
 //   asiohost play|duplex NAME [--rate HZ] [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
+#include "ControlPanel.h"
 #include "DriverList.h"
 #include "Player.h"
 #include "Probe.h"
@@ -26,6 +28,7 @@ namespace {
 const char kUsage[] =
     "usage: asiohost list [--json]\n"
     "       asiohost probe NAME [--json]\n"
+    "       asiohost controlpanel NAME      show the driver's control panel\n"
     "       asiohost play NAME [options]     play in real time\n"
     "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
     "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD)\n"
@@ -132,6 +135,16 @@ int main(int argc, char** argv) {
             std::fputs((json ? ProbeJson(answers) : ProbeText(answers)).c_str(), stdout);
             driver->Release();
             code = 0;
+        }
+        CoUninitialize();
+        return code;
+    }
+    if (args[0] == "controlpanel" && args.size() == 2) {
+        CoInitialize(nullptr);
+        int code = 1;
+        if (IASIO* driver = Open(args[1])) {
+            code = ShowControlPanel(driver);
+            driver->Release();
         }
         CoUninitialize();
         return code;

@@ -1,6 +1,7 @@
 // velmor-sim: shows and changes the virtual R5/R6 that programs started with
 // VELMOR_DEVICE=simulated talk to. The device keeps its state between
 // programs, so what it sets holds for programs started later.
+#include "EndpointCommands.h"
 #include "SimReport.h"
 
 #include "simulator/SimDevice.h"
@@ -99,6 +100,7 @@ bool Setting(sim::Config& c, const std::string& kind, const char* name, const ch
 
 int Usage() {
     std::fputs(kUsage, stderr);
+    std::fputs(kEndpointUsage, stderr);
     return 2;
 }
 
@@ -116,6 +118,7 @@ int main(int argc, char** argv) {
             instance = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kEndpointUsage, stdout);
             return 0;
         } else {
             args.push_back(arg);
@@ -132,6 +135,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string& command = args[0];
+    int endpointStatus = EndpointCommand(args, json, *state);
+    if (endpointStatus == -2) return Usage();
+    if (endpointStatus >= 0) return endpointStatus;
     if (command == "status" && args.size() == 1) {
         std::fputs((json ? StatusJson(*state) : StatusText(*state)).c_str(), stdout);
         return 0;

@@ -1,0 +1,23 @@
+// Endpoint notifications as Windows delivers them: device-state changes to
+// the registered notification clients and volume changes to the callbacks
+// of an endpoint's volume, from a thread of the virtual device, for changes
+// made by any process. Nothing is delivered once a client has unregistered.
+#pragma once
+
+#include <windows.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+
+#include <cstdint>
+
+namespace sim {
+
+HRESULT RegisterEndpointClient(IMMNotificationClient* client);
+HRESULT UnregisterEndpointClient(IMMNotificationClient* client);
+HRESULT RegisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback* callback);
+HRESULT UnregisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback* callback);
+
+// The level in dB as the endpoint volume's 0..1 scalar.
+float LevelScalar(uint32_t endpoint, float db);
+
+}  // namespace sim

@@ -1,0 +1,85 @@
+// What Windows would show of a plugged R5/R6: a render endpoint and, on the
+// R6, a line and an S/PDIF capture endpoint, after two endpoints of another
+// vendor's device that are always there. Their descriptions, and the state
+// operations every process makes through the shared state.
+#pragma once
+
+#include "simulator/SimState.h"
+
+#include <windows.h>
+#include <mmdeviceapi.h>
+
+#include <string>
+
+namespace sim {
+
+enum EndpointIndex : uint32_t {
+    kForeignRender = 0,
+    kForeignCapture = 1,
+    kDeviceRender = 2,
+    kDeviceLineIn = 3,
+    kDeviceSpdifIn = 4,
+};
+
+struct LevelRange {
+    float minimum;
+    float maximum;
+    float step;
+};
+
+struct EndpointDesc {
+    EDataFlow flow;
+    bool ours;                     // the device's own (present only while plugged)
+    const wchar_t* id;             // IMMDevice::GetId
+    const wchar_t* description;    // "Speakers", "Line In", ...
+    DWORD physicalSpeakers;
+    DWORD fullRangeSpeakers;
+    LevelRange range;
+    float initialLevel;
+    uint32_t adapter;              // adapter topology (0 the device's, 1 the foreign one)
+    uint32_t connectorPart;        // the adapter part its connector is connected to
+};
+
+const EndpointDesc& Endpoint(uint32_t index);
+// The endpoint with that id, or -1.
+int FindEndpoint(LPCWSTR id);
+
+// Texts that depend on the model (caller holds the state lock or accepts a torn read).
+std::wstring EndpointFriendlyName(const SharedState& state, uint32_t index);
+// "{1}.USB\Vid_3a45&Pid_0452&Mi_01\..." for the device's endpoints.
+std::wstring EndpointInstance(const SharedState& state, uint32_t index);
+
+// The endpoint state, with its defaults set at first use (caller holds the state lock).
+EndpointsState& Endpoints(SharedState& state);
+bool EndpointActive(const SharedState& state, uint32_t index);
+DWORD EndpointDeviceState(const SharedState& state, uint32_t index);
+
+// Changes as any program makes them: each level or mute change is counted
+// for the notifications. Levels outside the range give E_INVALIDARG;
+// channel ~0u sets every channel.
+HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context);
+HRESULT SetEndpointMute(uint32_t index, BOOL mute, LPCGUID context);
+HRESULT SetRecordSelection(UINT localId);
+// Reads under the lock.
+bool ReadEndpoint(uint32_t index, EndpointValues& values, bool* active = nullptr);
+
+// The device's volume keys: one step of the render level up (+1) or down (-1)
+// (caller holds the state lock).
+void StepRenderLevel(SharedState& state, int direction);
+
+// Back to the defaults (caller holds the state lock).
+void ResetEndpoints(SharedState& state);
+
+// Format keys: the device format, the engine's float form and its two
+// Windows 8 copies; -1 for other keys.
+int FormatKeyIndex(const PROPERTYKEY& key);
+const PROPERTYKEY& FormatKey(uint32_t index);
+
+// Local ids of the device's record inputs as the multiplexer sees them.
+constexpr UINT kLineInFeedId = 0x00020005;
+constexpr UINT kSpdifInFeedId = 0x00020007;
+
+// The virtual device's COM objects alive in this process.
+LONG LiveEndpointObjects();
+
+}  // namespace sim

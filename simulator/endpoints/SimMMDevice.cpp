@@ -1,0 +1,314 @@
+// IMMDeviceEnumerator, IMMDeviceCollection, IMMDevice and IPropertyStore of
+// the virtual endpoints.
+#include "simulator/endpoints/ComBase.h"
+#include "simulator/endpoints/EndpointEvents.h"
+#include "simulator/endpoints/EndpointObjects.h"
+#include "simulator/endpoints/Endpoints.h"
+
+#include "device/EndpointKeys.h"
+
+#include <propidl.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace sim {
+
+namespace {
+
+LONG g_alive = 0;
+
+// Error of an endpoint that is no longer there.
+constexpr HRESULT kDeviceInvalidated = AUDCLNT_E_DEVICE_INVALIDATED;
+
+const PROPERTYKEY* const kStoreKeys[] = {&kKeyEndpointInstance, &kKeyDeviceFriendlyName, &kKeyDeviceDescription,
+                                         &kKeyPhysicalSpeakers, &kKeyFullRangeSpeakers};
+
+HRESULT StringValue(const std::wstring& text, PROPVARIANT* value) {
+    value->pwszVal = TaskString(text.c_str());
+    if (!value->pwszVal) return E_OUTOFMEMORY;
+    value->vt = VT_LPWSTR;
+    return S_OK;
+}
+
+class PropertyStore : public ComObject<IPropertyStore> {
+public:
+    PropertyStore(uint32_t endpoint, bool writable) : endpoint_(endpoint), writable_(writable) {}
+
+    HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
+        if (!count) return E_POINTER;
+        *count = static_cast<DWORD>(sizeof(kStoreKeys) / sizeof(kStoreKeys[0]) + kFormatKeyCount);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
+        if (!key) return E_POINTER;
+        const DWORD fixed = sizeof(kStoreKeys) / sizeof(kStoreKeys[0]);
+        if (index < fixed) {
+            *key = *kStoreKeys[index];
+        } else if (index < fixed + kFormatKeyCount) {
+            *key = FormatKey(index - fixed);
+        } else {
+            return E_INVALIDARG;
+        }
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+        if (!value) return E_POINTER;
+        PropVariantInit(value);
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        const EndpointDesc& d = Endpoint(endpoint_);
+        int format = FormatKeyIndex(key);
+        if (format >= 0) {
+            uint8_t blob[kFormatBlobBytes];
+            {
+                StateLock shared;
+                const EndpointValues& v = Endpoints(*state).endpoint[endpoint_];
+                if (!v.formatHeld[format]) return S_OK;  // no value: VT_EMPTY
+                std::memcpy(blob, v.format[format], sizeof(blob));
+            }
+            value->blob.pBlobData = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(blob)));
+            if (!value->blob.pBlobData) return E_OUTOFMEMORY;
+            std::memcpy(value->blob.pBlobData, blob, sizeof(blob));
+            value->blob.cbSize = sizeof(blob);
+            value->vt = VT_BLOB;
+            return S_OK;
+        }
+        if (SameKey(key, kKeyEndpointInstance)) return StringValue(EndpointInstance(*state, endpoint_), value);
+        if (SameKey(key, kKeyDeviceFriendlyName)) return StringValue(EndpointFriendlyName(*state, endpoint_), value);
+        if (SameKey(key, kKeyDeviceDescription)) return StringValue(d.description, value);
+        if (SameKey(key, kKeyPhysicalSpeakers) || SameKey(key, kKeyFullRangeSpeakers)) {
+            value->vt = VT_UI4;
+            value->ulVal = SameKey(key, kKeyPhysicalSpeakers) ? d.physicalSpeakers : d.fullRangeSpeakers;
+        }
+        return S_OK;
+    }
+
+    // Format blobs only, kept and counted per key; the rest is the system's.
+    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override {
+        if (!writable_) return STG_E_ACCESSDENIED;
+        int format = FormatKeyIndex(key);
+        if (format < 0) return STG_E_ACCESSDENIED;
+        if (value.vt != VT_BLOB || !value.blob.pBlobData || value.blob.cbSize < sizeof(WAVEFORMATEX) ||
+            value.blob.cbSize > kFormatBlobBytes) {
+            return E_INVALIDARG;
+        }
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        StateLock shared;
+        EndpointValues& v = Endpoints(*state).endpoint[endpoint_];
+        std::memset(v.format[format], 0, kFormatBlobBytes);
+        std::memcpy(v.format[format], value.blob.pBlobData, value.blob.cbSize);
+        v.formatHeld[format] = 1;
+        ++v.formatWrites[format];
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Commit() override { return writable_ ? S_OK : STG_E_ACCESSDENIED; }
+
+private:
+    uint32_t endpoint_;
+    bool writable_;
+};
+
+class Device : public ComObject<IMMDevice> {
+public:
+    explicit Device(uint32_t endpoint) : endpoint_(endpoint), endpointFace_(this) {}
+
+    HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        bool active;
+        {
+            StateLock shared;
+            active = EndpointActive(*state, endpoint_);
+        }
+        if (!active) return kDeviceInvalidated;
+        if (IsEqualIID(iid, __uuidof(IDeviceTopology))) {
+            return CreateDeviceTopology(endpoint_, reinterpret_cast<IDeviceTopology**>(object));
+        }
+        if (IsEqualIID(iid, __uuidof(IAudioEndpointVolume))) {
+            return CreateEndpointVolume(endpoint_, reinterpret_cast<IAudioEndpointVolume**>(object));
+        }
+        return E_NOINTERFACE;
+    }
+
+    HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** store) override {
+        if (!store) return E_POINTER;
+        *store = nullptr;
+        bool write = (access & (STGM_WRITE | STGM_READWRITE)) != 0;
+        if (access & ~static_cast<DWORD>(STGM_WRITE | STGM_READWRITE)) return E_INVALIDARG;
+        if (write) {
+            SharedState* state = State();
+            if (!state) return E_FAIL;
+            StateLock shared;
+            // As for a program that is not elevated.
+            if (Endpoints(*state).refusePropertyWrite) return E_ACCESSDENIED;
+        }
+        return HandOut(new (std::nothrow) PropertyStore(endpoint_, write), store);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
+        if (!id) return E_POINTER;
+        *id = TaskString(Endpoint(endpoint_).id);
+        return *id ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetState(DWORD* deviceState) override {
+        if (!deviceState) return E_POINTER;
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        StateLock shared;
+        *deviceState = EndpointDeviceState(*state, endpoint_);
+        return S_OK;
+    }
+
+private:
+    void* Extra(REFIID iid) override {
+        return IsEqualIID(iid, __uuidof(IMMEndpoint)) ? static_cast<IMMEndpoint*>(&endpointFace_) : nullptr;
+    }
+
+    // IMMEndpoint tells the direction.
+    struct EndpointFace : IMMEndpoint {
+        explicit EndpointFace(Device* device) : owner_(device) {}
+        Device* owner() const { return owner_; }
+        Device* owner_;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+            return owner()->QueryInterface(iid, object);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return owner()->AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return owner()->Release(); }
+        HRESULT STDMETHODCALLTYPE GetDataFlow(EDataFlow* flow) override {
+            if (!flow) return E_POINTER;
+            *flow = Endpoint(owner()->endpoint_).flow;
+            return S_OK;
+        }
+    };
+
+    uint32_t endpoint_;
+    EndpointFace endpointFace_;
+};
+
+class Collection : public ComObject<IMMDeviceCollection> {
+public:
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = count_;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override {
+        if (!device) return E_POINTER;
+        *device = nullptr;
+        if (index >= count_) return E_INVALIDARG;
+        return HandOut(new (std::nothrow) Device(endpoints_[index]), device);
+    }
+
+    void Add(uint32_t endpoint) { endpoints_[count_++] = endpoint; }
+
+private:
+    uint32_t endpoints_[kEndpointCount] = {};
+    UINT count_ = 0;
+};
+
+class Enumerator : public ComObject<IMMDeviceEnumerator> {
+public:
+    ~Enumerator() override {
+        // A client that forgot to unregister must not be called through a dead enumerator's promise.
+        for (IMMNotificationClient* client : clients_) {
+            if (client) UnregisterEndpointClient(client);
+        }
+    }
+
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD mask, IMMDeviceCollection** devices) override {
+        if (!devices) return E_POINTER;
+        *devices = nullptr;
+        if (flow != eRender && flow != eCapture && flow != eAll) return E_INVALIDARG;
+        if (mask == 0 || (mask & ~static_cast<DWORD>(DEVICE_STATEMASK_ALL))) return E_INVALIDARG;
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        auto* collection = new (std::nothrow) Collection;
+        if (!collection) return E_OUTOFMEMORY;
+        {
+            StateLock shared;
+            for (uint32_t i = 0; i < kEndpointCount; ++i) {
+                if (flow != eAll && Endpoint(i).flow != flow) continue;
+                if (EndpointDeviceState(*state, i) & mask) collection->Add(i);
+            }
+        }
+        *devices = collection;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** device) override {
+        if (!device) return E_POINTER;
+        *device = nullptr;
+        if ((flow != eRender && flow != eCapture) || role < eConsole || role > eCommunications) return E_INVALIDARG;
+        // The other vendor's device is the default: it is always there.
+        return HandOut(new (std::nothrow) Device(flow == eRender ? kForeignRender : kForeignCapture), device);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** device) override {
+        if (!device) return E_POINTER;
+        *device = nullptr;
+        int endpoint = FindEndpoint(id);
+        if (endpoint < 0) return E_NOTFOUND;
+        return HandOut(new (std::nothrow) Device(static_cast<uint32_t>(endpoint)), device);
+    }
+
+    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+        if (!client) return E_POINTER;
+        HRESULT hr = RegisterEndpointClient(client);
+        if (SUCCEEDED(hr)) Remember(client, true);
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+        if (!client) return E_POINTER;
+        HRESULT hr = UnregisterEndpointClient(client);
+        if (SUCCEEDED(hr)) Remember(client, false);
+        return hr;
+    }
+
+private:
+    void Remember(IMMNotificationClient* client, bool add) {
+        for (IMMNotificationClient*& slot : clients_) {
+            if (add ? slot == nullptr : slot == client) {
+                slot = add ? client : nullptr;
+                return;
+            }
+        }
+    }
+
+    IMMNotificationClient* clients_[8] = {};
+};
+
+}  // namespace
+
+void CountObjectAlive() { InterlockedIncrement(&g_alive); }
+void CountObjectGone() { InterlockedDecrement(&g_alive); }
+LONG LiveEndpointObjects() { return InterlockedCompareExchange(&g_alive, 0, 0); }
+
+LPWSTR TaskString(const wchar_t* text) {
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (copy) std::memcpy(copy, text, bytes);
+    return copy;
+}
+
+HRESULT CreateDeviceEnumerator(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    auto* enumerator = new (std::nothrow) Enumerator;
+    if (!enumerator) return E_OUTOFMEMORY;
+    HRESULT hr = enumerator->QueryInterface(iid, object);
+    enumerator->Release();
+    return hr;
+}
+
+}  // namespace sim

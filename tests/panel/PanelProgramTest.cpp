@@ -1,0 +1,207 @@
+// The shipped panel program (32-bit) with the driver and the reference host,
+// all on one virtual device: what a listener sees of a running stream,
+// the driver's controlPanel in both directions, the panel's choices reaching
+// the driver, and a single panel per desktop. Few 32-bit starts: each may
+// take most of a minute where 32-bit Wine is emulated.
+#include "device/AsioSettingsKey.h"
+#include "device/PanelWindow.h"
+#include "device/SharedTypes.h"
+#include "device/StatusBlock.h"
+#include "panel/PanelIds.h"
+#include "simulator/SimDevice.h"
+#include "tests/panel/PanelTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/RegistrySandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <future>
+#include <string>
+
+namespace {
+
+using Layout = StatusBlockLayout;
+
+constexpr DWORD kStartTimeoutMs = 240000;
+const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\VelmorR5R6ACPL.exe";
+
+HWND FindDescendant(HWND root, int id) {
+    struct Search {
+        int id;
+        HWND found;
+    } search = {id, nullptr};
+    EnumChildWindows(
+        root,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            if (GetDlgCtrlID(child) != s->id) return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string Text(HWND window) {
+    char text[256] = {};
+    if (window) SendMessageA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 50) {
+        if (done()) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(50);
+    }
+}
+
+HWND PanelWindow() { return FindWindowA(nullptr, kPanelWindowTitle); }
+
+class PanelProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        panel = OtherArchProgram("VelmorR5R6ACPL.exe");
+        if (panel.empty()) GTEST_SKIP() << "the 32-bit panel is not built";
+        ASSERT_EQ(nullptr, PanelWindow()) << "a panel is already running";
+        char name[64];
+        std::snprintf(name, sizeof(name), "panel-e2e-%lu", GetCurrentProcessId());
+        ASSERT_TRUE(sim::Attach(name));
+        sim::ResetDevice();
+        SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", name);
+        SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
+        dll = SiblingProgram("VelmorR5R6ASIO.dll");
+        ASSERT_EQ(0u, RunChild("regsvr32 /s \"" + dll + "\"").exitCode);
+        // A Windows without endpoint control: the panel shows its ASIO page.
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
+        RegCloseKey(key);
+    }
+    void TearDown() override {
+        if (HWND window = PanelWindow()) SendMessageTimeoutA(window, WM_COMMAND, ID_PANEL_EXIT, 0, SMTO_BLOCK, 5000, nullptr);
+        WaitFor([] { return PanelWindow() == nullptr; }, 10000);
+        if (!dll.empty()) RunChild("regsvr32 /s /u \"" + dll + "\"");
+        RegDeleteKeyA(HKEY_CURRENT_USER, kAppDefaults);
+        SetEnvironmentVariableA("VELMOR_DEVICE", nullptr);
+        SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", nullptr);
+    }
+
+    // Starts the program without waiting for it; true once its window exists.
+    bool StartPanel() {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        std::string command = "\"" + panel + "\"";
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            return false;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        // The title comes first in the dialog's start-up; the pages last.
+        return WaitFor([] { return PanelWindow() != nullptr; }, kStartTimeoutMs) &&
+               WaitFor([&] { return Control(IDC_ASIO_PAGE_STATE) || Control(IDC_INFO_TEXT); }, 10000);
+    }
+    ChildResult Host(const std::string& arguments) {
+        return RunChild("\"" + SiblingProgram("asiohost.exe") + "\" " + arguments);
+    }
+    HWND Control(int id) { return FindDescendant(PanelWindow(), id); }
+    void PageCommand(int id, WORD code) {
+        HWND control = Control(id);
+        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
+    }
+
+    std::string panel;
+    std::string dll;
+    RegistrySandbox settings;
+    PanelSwitchSandbox switches;
+};
+
+TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
+    PutSettingDword(kValueBufferSize, 200);
+    PutSettingDword(kValueBitsPerSample, 16);
+    ASSERT_TRUE(StartPanel());
+
+    // Started before any driver: the panel made the block from the driver's key.
+    CStatusBlock block;
+    ASSERT_EQ(S_OK, block.OpenExisting());
+    EXPECT_EQ(200u, block.ReadOr(&Layout::bufferSize, 0));
+    EXPECT_EQ(1u, block.ReadOr(&Layout::settingsLoaded, 0));
+    ASSERT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "UNLOAD"; }, 5000));
+    EXPECT_EQ("20", Text(Control(IDC_ASIO_PAGE_BUFFER)));
+
+    // A second start gives way to the running panel and ends at once.
+    ChildResult second = RunChild("\"" + panel + "\"", kStartTimeoutMs);
+    EXPECT_TRUE(second.started);
+    EXPECT_EQ(0u, second.exitCode);
+    EXPECT_NE(nullptr, PanelWindow());
+
+    // A running stream: within two polls of the driver's start.
+    auto play = std::async(std::launch::async, [&] { return Host("play VelmorR5R6 --rate 48000 --seconds 6"); });
+    EXPECT_TRUE(WaitFor([&] { return block.ReadOr(&Layout::driverState, 0) == kDriverRunning; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "RUNNING"; }, 2500));
+    EXPECT_EQ("PCM stream", Text(Control(IDC_ASIO_PAGE_KIND)));
+    EXPECT_EQ(0u, Text(Control(IDC_ASIO_PAGE_DESCRIPTION)).find("2 Channels, "));
+    EXPECT_NE(std::string::npos, Text(Control(IDC_ASIO_PAGE_DESCRIPTION)).find("48000 Hz, Buffer 20.0 ms"));
+
+    // "Reset" reaches the running host.
+    PageCommand(IDC_ASIO_PAGE_RESET, BN_CLICKED);
+    ChildResult played = play.get();
+    EXPECT_EQ(std::string::npos, played.output.find("reset requests 0")) << played.output;
+    EXPECT_NE(std::string::npos, played.output.find("reset requests")) << played.output;
+
+    // The driver's controlPanel brings the hidden panel forward on the ASIO page.
+    SendMessageA(PanelWindow(), WM_COMMAND, IDOK, 0);
+    ASSERT_FALSE(IsWindowVisible(PanelWindow()));
+    EXPECT_EQ(0u, Host("controlpanel VelmorR5R6").exitCode);
+    EXPECT_TRUE(WaitFor([] { return IsWindowVisible(PanelWindow()) != FALSE; }, 3000));
+    EXPECT_EQ(0u, block.ReadOr(&Layout::showPanelRequest, 9));
+    EXPECT_EQ(0u, block.ReadOr(&Layout::changed, 9));
+
+    // 24 bits and 5 ms chosen in the panel are what the driver takes at its next init.
+    HWND bits24 = Control(IDC_ASIO_PAGE_BITS24);
+    ASSERT_TRUE(IsWindowVisible(bits24));
+    SendMessageA(bits24, BM_CLICK, 0, 0);
+    SendMessageA(Control(IDC_ASIO_PAGE_BUFFER), CB_SETCURSEL, 3, 0);
+    PageCommand(IDC_ASIO_PAGE_BUFFER, CBN_SELCHANGE);
+    EXPECT_EQ(24u, block.ReadOr(&Layout::bitsPerSample, 0));
+    EXPECT_EQ(50u, block.ReadOr(&Layout::bufferSize, 0));
+    ChildResult probe = Host("probe VelmorR5R6 --json");
+    EXPECT_NE(std::string::npos, probe.output.find("\"preferred\":240")) << probe.output;  // 5 ms at 48 kHz
+    EXPECT_NE(std::string::npos, probe.output.find("\"type\":17")) << probe.output;
+
+    // Unplugging and plugging while the panel runs rebuilds its pages.
+    for (int i = 0; i < 3; ++i) {
+        sim::Unplug();
+        EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_INFO_TEXT)) == "No Device Available"; }, 5000));
+        sim::Plug();
+        EXPECT_TRUE(WaitFor([&] { return Control(IDC_ASIO_PAGE_STATE) != nullptr; }, 5000));
+    }
+
+    // The program ends on ID_PANEL_EXIT and stores the two choices.
+    block.Close();
+    SendMessageTimeoutA(PanelWindow(), WM_COMMAND, ID_PANEL_EXIT, 0, SMTO_BLOCK, 5000, nullptr);
+    ASSERT_TRUE(WaitFor([] { return PanelWindow() == nullptr; }, 10000));
+    uint32_t stored = 0;
+    EXPECT_TRUE(GetSettingDword(kValueBufferSize, &stored));
+    EXPECT_EQ(50u, stored);
+    EXPECT_TRUE(GetSettingDword(kValueBitsPerSample, &stored));
+    EXPECT_EQ(24u, stored);
+}
+
+TEST_F(PanelProgram, ControlPanelWithoutThePanelStartsItThroughTheDriversKey) {
+    std::string folder = panel.substr(0, panel.find_last_of("\\/") + 1);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\ASIO\\VelmorR5R6", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, kValueAsioCpl, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(key);
+    EXPECT_EQ(0u, Host("controlpanel VelmorR5R6").exitCode);
+    EXPECT_TRUE(WaitFor([] { return PanelWindow() != nullptr; }, kStartTimeoutMs));
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+#include "EndpointCommands.h"
+
+#include "simulator/SimDevice.h"
+#include "simulator/endpoints/EndpointObjects.h"
+#include "simulator/endpoints/Endpoints.h"
+
+#include "device/EndpointKeys.h"
+#include "device/KsConstants.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char kEndpointUsage[] =
+    "  endpoints              the Windows audio endpoints: format, levels, mute, record input\n"
+    "  volume render|line|spdif DB [DB]   set the level (left, right)\n"
+    "  mute render|line|spdif on|off      set the mute\n"
+    "  select line|spdif                  choose the record input\n"
+    "  format render|line|spdif BITS RATE set the shared-mode format (stereo PCM)\n"
+    "  fault refuse-property-write on|off endpoint property writes give E_ACCESSDENIED\n"
+    "  fault no-level-control on|off      the device's topology has no level control\n"
+    "  fault no-connector on|off          the device's endpoint topologies have no connector\n";
+
+namespace {
+
+using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+
+const char* const kKeyNames[sim::kFormatKeyCount] = {"device", "float", "float8a", "float8b"};
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+bool EndpointByName(const std::string& name, uint32_t& index) {
+    if (name == "render") return index = sim::kDeviceRender, true;
+    if (name == "line") return index = sim::kDeviceLineIn, true;
+    if (name == "spdif") return index = sim::kDeviceSpdifIn, true;
+    return false;
+}
+
+bool ParseFloat(const std::string& text, float& value) {
+    char* end = nullptr;
+    value = std::strtof(text.c_str(), &end);
+    return !text.empty() && *end == '\0';
+}
+
+bool ParseOnOff(const std::string& text, uint32_t& value) {
+    if (text == "on") return value = 1, true;
+    if (text == "off") return value = 0, true;
+    return false;
+}
+
+int Fail(const char* message) {
+    std::fprintf(stderr, "velmor-sim: %s\n", message);
+    return 1;
+}
+
+struct Row {
+    uint32_t index;
+    bool active;
+    sim::EndpointValues values;
+    WAVEFORMATEXTENSIBLE format;
+};
+
+Row ReadRow(uint32_t index) {
+    Row row = {};
+    row.index = index;
+    sim::ReadEndpoint(index, row.values, &row.active);
+    std::memcpy(&row.format, row.values.format[0], sizeof(row.format));
+    return row;
+}
+
+const char* Selected(uint32_t selection) {
+    return selection == sim::kLineInFeedId ? "line" : selection == sim::kSpdifInFeedId ? "spdif" : "?";
+}
+
+std::string ListText(sim::SharedState& state) {
+    std::string out;
+    char line[512];
+    for (uint32_t i = 0; i < sim::kEndpointCount; ++i) {
+        const sim::EndpointDesc& d = sim::Endpoint(i);
+        Row r = ReadRow(i);
+        const bool floatFormat = IsEqualGUID(r.format.SubFormat, kKsDataFormatSubtypeIeeeFloat);
+        snprintf(line, sizeof(line),
+                 "endpoint %u %s %s %s \"%s\" format %u ch %lu Hz %u bits %s level %.2f %.2f dB mute %s "
+                 "writes %u %u %u %u\n",
+                 i, d.flow == eRender ? "render" : "capture", d.ours ? "device" : "foreign",
+                 r.active ? "active" : "notpresent", Narrow(sim::EndpointFriendlyName(state, i)).c_str(),
+                 r.format.Format.nChannels, static_cast<unsigned long>(r.format.Format.nSamplesPerSec),
+                 r.format.Format.wBitsPerSample, floatFormat ? "float" : "pcm", r.values.level[0], r.values.level[1],
+                 r.values.mute ? "on" : "off", r.values.formatWrites[0], r.values.formatWrites[1],
+                 r.values.formatWrites[2], r.values.formatWrites[3]);
+        out += line;
+        snprintf(line, sizeof(line), "endpoint %u instance %s\n", i, Narrow(sim::EndpointInstance(state, i)).c_str());
+        out += line;
+    }
+    sim::EndpointsState e;
+    {
+        sim::StateLock shared;
+        e = sim::Endpoints(state);
+    }
+    snprintf(line, sizeof(line), "record-input %s\n", Selected(e.muxSelection));
+    out += line;
+    snprintf(line, sizeof(line), "fault refuse-property-write %s\nfault no-level-control %s\nfault no-connector %s\n",
+             e.refusePropertyWrite ? "on" : "off", e.noLevelControl ? "on" : "off", e.noConnector ? "on" : "off");
+    out += line;
+    return out;
+}
+
+std::string ListJson(sim::SharedState& state) {
+    rapidjson::StringBuffer buffer;
+    Writer w(buffer);
+    w.StartObject();
+    w.Key("endpoints");
+    w.StartArray();
+    for (uint32_t i = 0; i < sim::kEndpointCount; ++i) {
+        const sim::EndpointDesc& d = sim::Endpoint(i);
+        Row r = ReadRow(i);
+        w.StartObject();
+        w.Key("index"), w.Uint(i);
+        w.Key("id"), w.String(Narrow(d.id).c_str());
+        w.Key("name"), w.String(Narrow(sim::EndpointFriendlyName(state, i)).c_str());
+        w.Key("instance"), w.String(Narrow(sim::EndpointInstance(state, i)).c_str());
+        w.Key("flow"), w.String(d.flow == eRender ? "render" : "capture");
+        w.Key("device"), w.Bool(d.ours);
+        w.Key("active"), w.Bool(r.active);
+        w.Key("channels"), w.Uint(r.format.Format.nChannels);
+        w.Key("rate"), w.Uint(r.format.Format.nSamplesPerSec);
+        w.Key("bits"), w.Uint(r.format.Format.wBitsPerSample);
+        w.Key("float"), w.Bool(IsEqualGUID(r.format.SubFormat, kKsDataFormatSubtypeIeeeFloat) != 0);
+        w.Key("level"), w.StartArray(), w.Double(r.values.level[0]), w.Double(r.values.level[1]), w.EndArray();
+        w.Key("mute"), w.Bool(r.values.mute != 0);
+        w.Key("writes");
+        w.StartObject();
+        for (uint32_t k = 0; k < sim::kFormatKeyCount; ++k) w.Key(kKeyNames[k]), w.Uint(r.values.formatWrites[k]);
+        w.EndObject();
+        w.EndObject();
+    }
+    w.EndArray();
+    sim::EndpointsState e;
+    {
+        sim::StateLock shared;
+        e = sim::Endpoints(state);
+    }
+    w.Key("record_input"), w.String(Selected(e.muxSelection));
+    w.Key("faults");
+    w.StartObject();
+    w.Key("refuse_property_write"), w.Bool(e.refusePropertyWrite != 0);
+    w.Key("no_level_control"), w.Bool(e.noLevelControl != 0);
+    w.Key("no_connector"), w.Bool(e.noConnector != 0);
+    w.EndObject();
+    w.EndObject();
+    return std::string(buffer.GetString()) + "\n";
+}
+
+bool Active(sim::SharedState& state, uint32_t index) {
+    sim::StateLock shared;
+    return sim::EndpointActive(state, index);
+}
+
+// Through the endpoint's property store, as the mixer's format page writes it.
+int SetFormat(uint32_t index, unsigned bits, unsigned long rate) {
+    if ((bits != 16 && bits != 24 && bits != 32) || rate < 8000 || rate > 384000) return Fail("bad format");
+    IMMDeviceEnumerator* enumerator = nullptr;
+    if (FAILED(sim::CreateDeviceEnumerator(__uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator)))) {
+        return Fail("no device enumerator");
+    }
+    IMMDevice* device = nullptr;
+    IPropertyStore* store = nullptr;
+    HRESULT hr = enumerator->GetDevice(sim::Endpoint(index).id, &device);
+    if (SUCCEEDED(hr)) hr = device->OpenPropertyStore(STGM_READWRITE, &store);
+    if (SUCCEEDED(hr)) {
+        WAVEFORMATEXTENSIBLE f = {};
+        f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+        f.Format.nChannels = 2;
+        f.Format.nSamplesPerSec = rate;
+        f.Format.wBitsPerSample = static_cast<WORD>(bits);
+        f.Format.nBlockAlign = static_cast<WORD>(2 * bits / 8);
+        f.Format.nAvgBytesPerSec = f.Format.nBlockAlign * rate;
+        f.Format.cbSize = sizeof(f) - sizeof(WAVEFORMATEX);
+        f.Samples.wValidBitsPerSample = static_cast<WORD>(bits);
+        f.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+        f.SubFormat = kKsDataFormatSubtypePcm;
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        value.vt = VT_BLOB;
+        value.blob.cbSize = sizeof(f);
+        value.blob.pBlobData = reinterpret_cast<BYTE*>(&f);
+        hr = store->SetValue(kKeyDeviceFormat, value);
+    }
+    if (store) store->Release();
+    if (device) device->Release();
+    enumerator->Release();
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "velmor-sim: the format was refused (0x%08lX)\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    return 0;
+}
+
+int Change(const std::vector<std::string>& args, sim::SharedState& state) {
+    const std::string& command = args[0];
+    uint32_t index = 0;
+    if (command == "select" && args.size() == 2) {
+        if (args[1] != "line" && args[1] != "spdif") return -2;
+        if (!Active(state, sim::kDeviceLineIn)) return Fail("the device has no record inputs now");
+        return FAILED(sim::SetRecordSelection(args[1] == "line" ? sim::kLineInFeedId : sim::kSpdifInFeedId)) ? 1 : 0;
+    }
+    if (args.size() < 3 || !EndpointByName(args[1], index)) return -2;
+    if (!Active(state, index)) return Fail("the endpoint is not present");
+    if (command == "volume" && args.size() <= 4) {
+        float left = 0, right = 0;
+        if (!ParseFloat(args[2], left) || !ParseFloat(args.size() == 4 ? args[3] : args[2], right)) return -2;
+        const sim::LevelRange& range = sim::Endpoint(index).range;
+        if (!(left >= range.minimum && left <= range.maximum && right >= range.minimum && right <= range.maximum)) {
+            std::fprintf(stderr, "velmor-sim: levels go from %.2f to %.2f dB\n", range.minimum, range.maximum);
+            return 1;
+        }
+        HRESULT hr = left == right ? sim::SetEndpointLevel(index, ~0u, left, nullptr)
+                                   : sim::SetEndpointLevel(index, 0, left, nullptr);
+        if (SUCCEEDED(hr) && left != right) hr = sim::SetEndpointLevel(index, 1, right, nullptr);
+        return FAILED(hr) ? 1 : 0;
+    }
+    if (command == "mute" && args.size() == 3) {
+        uint32_t on = 0;
+        if (!ParseOnOff(args[2], on)) return -2;
+        return FAILED(sim::SetEndpointMute(index, on ? TRUE : FALSE, nullptr)) ? 1 : 0;
+    }
+    if (command == "format" && args.size() == 4) {
+        char* end = nullptr;
+        unsigned long bits = std::strtoul(args[2].c_str(), &end, 10);
+        if (*end) return -2;
+        unsigned long rate = std::strtoul(args[3].c_str(), &end, 10);
+        if (*end) return -2;
+        return SetFormat(index, static_cast<unsigned>(bits), rate);
+    }
+    return -2;
+}
+
+}  // namespace
+
+int EndpointCommand(const std::vector<std::string>& args, bool json, sim::SharedState& state) {
+    if (args.empty()) return -1;
+    const std::string& command = args[0];
+    if (command == "endpoints" && args.size() == 1) {
+        std::fputs((json ? ListJson(state) : ListText(state)).c_str(), stdout);
+        return 0;
+    }
+    int status = -1;
+    if (command == "fault" && args.size() == 3) {
+        uint32_t sim::EndpointsState::*field = nullptr;
+        if (args[1] == "refuse-property-write") field = &sim::EndpointsState::refusePropertyWrite;
+        if (args[1] == "no-level-control") field = &sim::EndpointsState::noLevelControl;
+        if (args[1] == "no-connector") field = &sim::EndpointsState::noConnector;
+        if (!field) return -1;
+        uint32_t on = 0;
+        if (!ParseOnOff(args[2], on)) return -2;
+        sim::StateLock shared;
+        sim::Endpoints(state).*field = on;
+        status = 0;
+    } else if (command == "volume" || command == "mute" || command == "select" || command == "format") {
+        status = Change(args, state);
+    } else {
+        return -1;
+    }
+    if (status == 0) std::fputs(json ? "{\"status\":\"ok\"}\n" : "ok\n", stdout);
+    return status;
+}
