@@ -63,7 +63,7 @@ void CPPageRecord::FillInputs() {
     UINT count = endpoints ? endpoints->CaptureCount() : 0;
     if (count > kMaxRecordInputs) count = kMaxRecordInputs;
     m_inputCount = static_cast<int32_t>(count);
-    if (m_parent) m_parent->StoreRecordInputCount(m_inputCount);
+    if (m_parent) m_parent->SetRecordInputCount(m_inputCount);
     // A name too long for the code page's 260 bytes repeats the one before.
     char name[kInputNameBytes] = {};
     for (int i = m_inputCount - 1; i >= 0; --i) {

@@ -68,15 +68,8 @@ public:
     void SetRecordInputCount(int count) { m_recInputCount = count; }
     void SetLocalAddressDisplay(DWORD address);
     void SetRemoteAddressDisplay(DWORD address, bool show);
-    // Record side and the Playback page's store (TarnACPLDlgPlayRecord.cpp).
-    HRESULT GetRecordVolume(UINT input, float* left, float* right, float* minimum, float* maximum, float* step);
-    HRESULT SetRecordVolume(UINT input, float left, float right);
-    HRESULT GetRecordMute(UINT input, BOOL* mute);
-    HRESULT SetRecordMute(UINT input, BOOL mute);
-    HRESULT SelectRecordInput(UINT input);
-    HRESULT GetPlaybackMute(BOOL* mute);
+    // The Playback page's format once the endpoint took it (TarnACPLDlgPlayRecord.cpp).
     void StorePlaybackFormat(DWORD rate, WORD bits);
-    void StoreRecordInputCount(int count) { m_recInputCount = count; }
     DWORD PlaybackRate() const { return m_playRate; }
     WORD PlaybackBits() const { return m_playBits; }
     DWORD RecordRate() const { return m_recRate; }
