@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
 #include <dbt.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@ namespace {
 using Layout = StatusBlockLayout;
 using Titles = std::vector<std::string>;
 
+constexpr int kWindows7 = 4;
 constexpr int kWindows8 = 6;
 constexpr int kWindowsLater = 7;
 
@@ -64,6 +67,22 @@ protected:
     }
     Titles Strip(int id) { return TabTitles(Item(id)); }
     void Command(WPARAM command) { SendMessageA(dialog->Hwnd(), WM_COMMAND, command, 0); }
+    void SelectTab(int stripId, int index) {
+        SendMessageA(Item(stripId), TCM_SETCURSEL, index, 0);
+        NMHDR header = {Item(stripId), static_cast<UINT_PTR>(stripId), static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageA(dialog->Hwnd(), WM_NOTIFY, stripId, reinterpret_cast<LPARAM>(&header));
+    }
+    // Lets the endpoint notifications posted from other threads arrive.
+    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+        for (DWORD waited = 0; waited <= timeoutMs; waited += 10) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+            if (done()) return true;
+            Sleep(10);
+        }
+        return false;
+    }
+
     void Tick() { SendMessageA(dialog->Hwnd(), WM_TIMER, IDT_PANEL_POLL, 0); }
     void DeviceNotice(WPARAM event, const char* name) {
         std::vector<char> buffer(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) + std::strlen(name));
@@ -272,20 +291,95 @@ TEST_F(MainDialog, HideMinimiseShowAndExit) {
     EXPECT_EQ(nullptr, dialog->Hwnd());
 }
 
-TEST_F(MainDialog, EndpointWindowsWithoutEndpointsShowInformationInThePlaybackStrip) {
+TEST_F(MainDialog, EndpointWindowsWithoutTheDeviceShowInformationInThePlaybackStrip) {
+    sim::Unplug();
     Start(kWindows8);
-    if (dialog->PageCount() == 1 && std::string(dialog->PageTitle(0)) == "Information") {
-        EXPECT_TRUE(dialog->PlaybackMode());
-        EXPECT_EQ(Titles({"Information"}), Strip(IDC_TAB_PLAYBACK));
-        EXPECT_TRUE(Shown(IDC_TAB_PLAYBACK));
-        EXPECT_FALSE(Shown(IDC_TAB_ASIO));
-    } else {
-        // With the device's endpoints and no switches: ASIO available but
-        // not in Playback mode, so the strip stays empty until "ASIO".
-        EXPECT_EQ(0, dialog->PageCount());
-        Command(IDC_MODE_ASIO);
-        EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
-    }
+    EXPECT_TRUE(dialog->PlaybackMode());
+    EXPECT_EQ(Titles({"Information"}), PageTitles());
+    EXPECT_EQ(Titles({"Information"}), Strip(IDC_TAB_PLAYBACK));
+    EXPECT_TRUE(Shown(IDC_TAB_PLAYBACK));
+    EXPECT_FALSE(Shown(IDC_TAB_ASIO));
+    EXPECT_FALSE(Shown(IDC_MODE_ASIO));
+    EXPECT_FALSE(Shown(IDC_ASIO_STATE));
+}
+
+TEST_F(MainDialog, PlaybackModeListsRecordWithoutItsTabAndAsioModeShowsBoth) {
+    PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+    Start(kWindows7);
+    ASSERT_TRUE(dialog->PlaybackAvailable() && dialog->RecordAvailable() && dialog->AsioAvailable());
+    EXPECT_TRUE(dialog->PlaybackMode());
+    EXPECT_EQ(Titles({"Playback", "Record"}), PageTitles());
+    EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
+    EXPECT_TRUE(Shown(IDC_TAB_PLAYBACK));
+    EXPECT_FALSE(Shown(IDC_TAB_ASIO));
+    EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
+    EXPECT_TRUE(Shown(IDC_MODE_ASIO));
+    EXPECT_TRUE(Shown(IDC_ASIO_STATE));
+    EXPECT_FALSE(Shown(IDC_RESOLUTION));
+    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_TRUE(IsShown(dialog->Page(0)->Hwnd()));
+    EXPECT_FALSE(IsShown(dialog->Page(1)->Hwnd()));
+    // The hidden ASIO page feeds the summary statics.
+    ASSERT_NE(nullptr, dialog->AsioPage());
+    EXPECT_FALSE(IsShown(dialog->AsioPage()->Hwnd()));
+    EXPECT_EQ("UNLOAD", Text(IDC_ASIO_STATE));
+    EXPECT_EQ("16 bits", Text(IDC_ASIO_PREFERRED));
+    EXPECT_EQ(0x3A45, dialog->VendorId());
+    EXPECT_NE(0u, dialog->FormatMasks().recRates);
+
+    Command(IDC_MODE_ASIO);
+    EXPECT_TRUE(dialog->AsioMode());
+    EXPECT_TRUE(dialog->ModeSwitched());
+    EXPECT_EQ(Titles({"Record", "ASIO"}), PageTitles());
+    EXPECT_EQ(Titles({"Record", "ASIO"}), Strip(IDC_TAB_ASIO));
+    EXPECT_EQ(1, dialog->AsioIndex());
+    EXPECT_EQ(0, dialog->CurrentPage());
+    EXPECT_TRUE(Shown(IDC_MODE_PLAYBACK));
+    EXPECT_FALSE(Shown(IDC_MODE_ASIO));
+    EXPECT_TRUE(Shown(IDC_RESOLUTION));
+    EXPECT_FALSE(Shown(IDC_ASIO_STATE));
+    ASSERT_NE(nullptr, dialog->PlaybackPage());  // the hidden companion
+    EXPECT_FALSE(IsShown(dialog->PlaybackPage()->Hwnd()));
+
+    SelectTab(IDC_TAB_ASIO, 1);
+    EXPECT_EQ(1, dialog->CurrentPage());
+    EXPECT_TRUE(IsShown(dialog->AsioPage()->Hwnd()));
+    EXPECT_FALSE(IsShown(dialog->Page(0)->Hwnd()));
+    SelectTab(IDC_TAB_ASIO, 0);
+    Command(ID_PANEL_SHOW_ASIO);
+    EXPECT_EQ(1, dialog->CurrentPage());
+    EXPECT_EQ(1, SendMessageA(Item(IDC_TAB_ASIO), TCM_GETCURSEL, 0, 0));
+
+    Command(IDC_MODE_PLAYBACK);
+    EXPECT_EQ(Titles({"Playback", "Record"}), PageTitles());
+    EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
+}
+
+TEST_F(MainDialog, WithoutSwitchesTheEndpointLayoutWaitsForTheAsioButton) {
+    Start(kWindows7);
+    EXPECT_TRUE(dialog->PlaybackMode());
+    EXPECT_TRUE(dialog->AsioAvailable());
+    EXPECT_FALSE(dialog->PlaybackAvailable());
+    EXPECT_EQ(0, dialog->PageCount());
+    EXPECT_TRUE(Strip(IDC_TAB_PLAYBACK).empty());
+    EXPECT_TRUE(Shown(IDC_MODE_ASIO));
+    Command(IDC_MODE_ASIO);
+    EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
+    EXPECT_EQ(0, dialog->AsioIndex());
+}
+
+TEST_F(MainDialog, EndpointLayoutRebuildsWhenTheEndpointBecomesActive) {
+    PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+    Start(kWindows8);
+    sim::Unplug();
+    EXPECT_EQ(Titles({"Information"}), Strip(IDC_TAB_PLAYBACK));
+    EXPECT_STREQ("N/A", dialog->Tray().Data().szTip);
+    sim::Plug();
+    // The arrival clears the pages; the endpoint's activation builds them.
+    ASSERT_TRUE(PumpUntil([&] { return dialog->PageCount() > 0; }, 5000));
+    EXPECT_EQ(Titles({"Playback", "Record"}), PageTitles());
+    EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
+    EXPECT_STREQ("VelmorR5R6", dialog->Tray().Data().szTip);
 }
 
 TEST_F(MainDialog, UnplugAndPlugCyclesKeepObjectCountsFlat) {
