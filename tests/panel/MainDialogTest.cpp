@@ -4,6 +4,7 @@
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
 #include "panel/PPageASIO.h"
+#include "panel/PPagePlay.h"
 #include "panel/PanelIds.h"
 #include "panel/PanelSwitches.h"
 #include "panel/TarnACPLDlg.h"
