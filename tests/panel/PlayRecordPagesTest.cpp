@@ -13,6 +13,7 @@
 #include "simulator/SimState.h"
 #include "simulator/endpoints/Endpoints.h"
 #include "tests/panel/PanelTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/RegistrySandbox.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,13 @@ protected:
         sim::EndpointValues v = Values(endpoint);
         std::memcpy(&format, v.format[0], sizeof(format));
         return format;
+    }
+    // The control tool in another process, on this device.
+    static ChildResult Tool(const std::string& args) {
+        std::string tool = SiblingProgram("velmor-sim.exe");
+        if (GetFileAttributesA(tool.c_str()) == INVALID_FILE_ATTRIBUTES) tool = OtherArchProgram("velmor-sim.exe");
+        if (tool.empty()) return ChildResult();
+        return RunChild("\"" + tool + "\" --instance " + sim::InstanceName() + " " + args);
     }
     void PlayStream(bool running, ULONG rate = 0, ULONG bits = 0) {
         sim::StateLock lock;
@@ -407,6 +415,27 @@ TEST_F(PlayRecordPages, DeviceStreamShowsOnThePageAndInAsioModeOnTheMainDialog) 
     PlayStream(false);
     Tick();
     EXPECT_FALSE(IsShown(stream));
+}
+
+TEST_F(PlayRecordPages, PagesFollowTheControlToolAndItSeesTheChosenFormat) {
+    Start();
+    ASSERT_NE(nullptr, play);
+    ChildResult volume = Tool("volume render -30 -40");
+    if (!volume.started) GTEST_SKIP() << "no velmor-sim here";
+    ASSERT_EQ(0u, volume.exitCode) << volume.output;
+    Pump(500);
+    EXPECT_EQ(30, Position(play, IDC_PLAY_LEVEL_LEFT));
+    EXPECT_EQ(40, Position(play, IDC_PLAY_LEVEL_RIGHT));
+
+    ASSERT_EQ(0u, Tool("format render 16 44100").exitCode);
+    Tick();
+    EXPECT_EQ("2 Channels, 16 bits, 44100 Hz", Selected(play->Item(IDC_PLAY_FORMAT)));
+
+    Choose(play, IDC_PLAY_FORMAT, 0);  // 16 bits, 32000 Hz
+    ChildResult list = Tool("endpoints --json");
+    EXPECT_NE(std::string::npos, list.output.find("\"flow\":\"render\",\"device\":true,\"active\":true,"
+                                                  "\"channels\":2,\"rate\":32000,\"bits\":16"))
+        << list.output;
 }
 
 TEST_F(PlayRecordPages, PagesWithoutAParentOnlyShowTheDeviceStream) {
