@@ -316,8 +316,12 @@ void CTarnACPLDlg::BuildPages() {
     // "RmtCtrlPP" allows it and something is available; it comes with the
     // remote-control subsystem.
 
-    // Information page when nothing is available.
-    if (!m_playAvailable && !m_recAvailable && !m_asioAvailable) {
+    // Information page when nothing is available; the volume keys then have
+    // no device to go to.
+    bool nothing = !m_playAvailable && !m_recAvailable && !m_asioAvailable;
+    EnableWindow(Item(IDC_VOLUME_UP), !nothing);
+    EnableWindow(Item(IDC_VOLUME_DOWN), !nothing);
+    if (nothing) {
         std::unique_ptr<CDialog> page(new (std::nothrow) CPPageInformation());
         if (page && page->Create(Hwnd())) {
             m_pageInformation = page.get();

@@ -17,6 +17,7 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -155,6 +156,7 @@ TEST_F(MainDialog, RemovalBuildsTheInformationPageAndArrivalTheAsioPage) {
     EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
     EXPECT_FALSE(Shown(IDC_MODE_ASIO));
     EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_VOLUME_UP)));
     EXPECT_EQ(nullptr, dialog->AsioPage());
 
     sim::Plug();
@@ -163,6 +165,7 @@ TEST_F(MainDialog, RemovalBuildsTheInformationPageAndArrivalTheAsioPage) {
     EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
     EXPECT_TRUE(dialog->AudioDeviceOpen());
     EXPECT_TRUE(IsShown(dialog->AsioPage()->Hwnd()));
+    EXPECT_TRUE(IsWindowEnabled(Item(IDC_VOLUME_UP)));
 }
 
 TEST_F(MainDialog, ArrivalOfAnotherDeviceIsIgnored) {
@@ -354,6 +357,41 @@ TEST_F(MainDialog, PlaybackModeListsRecordWithoutItsTabAndAsioModeShowsBoth) {
     Command(IDC_MODE_PLAYBACK);
     EXPECT_EQ(Titles({"Playback", "Record"}), PageTitles());
     EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
+}
+
+// The messages of one kind waiting in this thread's queue, taken out.
+std::vector<WPARAM> Posted(HWND window, UINT message) {
+    std::vector<WPARAM> found;
+    MSG m;
+    while (PeekMessageA(&m, window, message, message, PM_REMOVE)) found.push_back(m.wParam);
+    return found;
+}
+
+TEST_F(MainDialog, PollReportsEndpointFormatsThatDifferFromTheShownOnes) {
+    PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+    Start(kWindows7);
+    HWND window = dialog->Hwnd();
+    Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED);
+    Tick();
+    EXPECT_EQ(1u, Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED).size());  // nothing shown yet
+
+    DWORD rate = 0;
+    WORD bits = 0;
+    ASSERT_EQ(S_OK, dialog->ShowPlaybackFormat(&rate, &bits));
+    EXPECT_EQ(std::to_string(rate) + " ", Text(IDC_RATE));
+    EXPECT_EQ(std::to_string(bits) + " bits", Text(IDC_RESOLUTION));
+    Tick();
+    EXPECT_TRUE(Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED).empty());
+
+    // Record inputs: each one whose format differs from the stored one, by index.
+    dialog->SetRecordInputCount(2);
+    Posted(window, WM_PANEL_REC_FORMAT_CHANGED);
+    Tick();
+    EXPECT_EQ(std::vector<WPARAM>({0, 1}), Posted(window, WM_PANEL_REC_FORMAT_CHANGED));
+    ASSERT_EQ(S_OK, dialog->GetRecordFormat(1, &rate, &bits));
+    Tick();
+    std::vector<WPARAM> after = Posted(window, WM_PANEL_REC_FORMAT_CHANGED);
+    EXPECT_EQ(after.end(), std::find(after.begin(), after.end(), WPARAM(1)));
 }
 
 TEST_F(MainDialog, WithoutSwitchesTheEndpointLayoutWaitsForTheAsioButton) {

@@ -1,5 +1,6 @@
 // Device path matching, the installation switches and the tray icon's record.
 #include "panel/DeviceMatch.h"
+#include "panel/Dialog.h"
 #include "panel/PanelIds.h"
 #include "panel/PanelSwitches.h"
 #include "panel/TrayIcon.h"
@@ -107,6 +108,42 @@ TEST(TrayIcon, AddSetTipAndRemove) {
     EXPECT_STREQ("N/A", tray.Data().szTip);
     tray.Remove();
     EXPECT_FALSE(tray.Added());
+}
+
+}  // namespace
+
+namespace {
+
+// A modal dialog whose handlers end it: the posted command, or Escape.
+class CEndsItself : public CDialog {
+public:
+    explicit CEndsItself(WPARAM first) : CDialog(IDD_PANEL_MAIN), m_first(first) {
+        OnCommandId(ID_PANEL_EXIT, &CEndsItself::OnExit);
+    }
+    int inits = 0;
+
+protected:
+    BOOL OnInitDialog() override {
+        ++inits;
+        PostMessageA(Hwnd(), WM_COMMAND, m_first, 0);
+        return TRUE;
+    }
+
+private:
+    void OnExit() { EndDialog(42); }
+    WPARAM m_first;
+};
+
+TEST(DialogBase, ModalDialogsEndThroughMemberHandlersAndEscape) {
+    CEndsItself byHandler(ID_PANEL_EXIT);
+    EXPECT_EQ(42, byHandler.DoModal());
+    EXPECT_EQ(1, byHandler.inits);
+    EXPECT_EQ(nullptr, byHandler.Hwnd());
+    CEndsItself byEscape(IDCANCEL);
+    EXPECT_EQ(IDCANCEL, byEscape.DoModal());
+    CDialog missing(4242);
+    EXPECT_EQ(-1, missing.DoModal());
+    EXPECT_FALSE(missing.Create(nullptr));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "device/EndpointKeys.h"
 #include "simulator/SimHid.h"
+#include "tests/support/ChildProcess.h"
 #include "simulator/endpoints/Endpoints.h"
 
 #include <audioclient.h>
@@ -10,8 +11,46 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 namespace simtest {
 namespace {
+
+// Counts the notifications it gets and notes the thread they came on.
+class Listener : public IAudioEndpointVolumeCallback, public IMMNotificationClient {
+public:
+    std::atomic<int> notices{0};
+    std::atomic<int> afterUnregister{0};
+    std::atomic<bool> unregistered{false};
+    std::atomic<DWORD> thread{0};
+    std::atomic<DWORD> lastState{0};
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override {
+        if (unregistered) ++afterUnregister;
+        thread = GetCurrentThreadId();
+        if (data && data->nChannels == 2) ++notices;
+        Sleep(1);  // a slow client: unregistering must wait for it
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD state) override {
+        lastState = state;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 300 && !done(); ++i) Sleep(10);
+    return done();
+}
 
 class SimEndpoints : public SimTest {
 protected:
@@ -119,6 +158,86 @@ TEST_F(SimEndpoints, LevelsKeepToTheirRangeAndTheVolumeKeysStep) {
     EXPECT_FLOAT_EQ(-0.5f, db);
     volume->Release();
     device->Release();
+}
+
+TEST_F(SimEndpoints, NotificationsComeOnTheDevicesThreadAndStopAtUnregistration) {
+    Listener listener;
+    ASSERT_EQ(S_OK, enumerator->RegisterEndpointNotificationCallback(&listener));
+    IMMDevice* device = Device(sim::kDeviceLineIn);
+    IAudioEndpointVolume* volume = nullptr;
+    ASSERT_EQ(S_OK, device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                                     reinterpret_cast<void**>(&volume)));
+    ASSERT_EQ(S_OK, volume->RegisterControlChangeNotify(&listener));
+
+    EXPECT_EQ(S_OK, volume->SetMute(TRUE, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return listener.notices > 0; }));
+    EXPECT_NE(GetCurrentThreadId(), listener.thread.load());
+    sim::Unplug();
+    ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_NOTPRESENT; }));
+    sim::Plug();
+    ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_ACTIVE; }));
+
+    // Another thread keeps changing the level while this one unregisters.
+    volume->Release();
+    ASSERT_EQ(S_OK, device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                                     reinterpret_cast<void**>(&volume)));
+    ASSERT_EQ(S_OK, volume->RegisterControlChangeNotify(&listener));
+    std::atomic<bool> stop{false};
+    std::thread changer([&] {
+        for (int i = 0; !stop; ++i) sim::SetEndpointLevel(sim::kDeviceLineIn, ~0u, i % 2 ? -1.0f : -2.0f, nullptr);
+    });
+    Sleep(100);
+    EXPECT_EQ(S_OK, volume->UnregisterControlChangeNotify(&listener));
+    listener.unregistered = true;
+    Sleep(100);
+    stop = true;
+    changer.join();
+    EXPECT_EQ(0, listener.afterUnregister.load());
+    EXPECT_EQ(E_NOTFOUND, volume->UnregisterControlChangeNotify(&listener));
+    EXPECT_EQ(S_OK, enumerator->UnregisterEndpointNotificationCallback(&listener));
+    volume->Release();
+    device->Release();
+}
+
+// velmor-sim changes the endpoints as a user in the mixer would, from another process.
+TEST_F(SimEndpoints, ToolListsAndChangesTheEndpoints) {
+    auto tool = [](const std::string& args) {
+        return RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" --instance " + sim::InstanceName() + " " + args);
+    };
+    ChildResult list = tool("endpoints");
+    ASSERT_EQ(0u, list.exitCode) << list.output;
+    EXPECT_NE(std::string::npos, list.output.find("endpoint 2 render device active \"Speakers (Velmor R6)\" format 2 ch "
+                                                  "48000 Hz 24 bits pcm level -20.00 -20.00 dB mute off"))
+        << list.output;
+    EXPECT_NE(std::string::npos, list.output.find("record-input line"));
+
+    EXPECT_EQ(0u, tool("volume line 3 -3").exitCode);
+    EXPECT_EQ(0u, tool("mute spdif on").exitCode);
+    EXPECT_EQ(0u, tool("select spdif").exitCode);
+    EXPECT_EQ(0u, tool("format render 32 192000").exitCode);
+    EXPECT_EQ(1u, tool("volume render 5").exitCode);  // above the range: nothing changes
+    EXPECT_EQ(2u, tool("volume speakers 1").exitCode);
+    sim::EndpointValues line = {}, spdif = {}, render = {};
+    sim::ReadEndpoint(sim::kDeviceLineIn, line);
+    sim::ReadEndpoint(sim::kDeviceSpdifIn, spdif);
+    sim::ReadEndpoint(sim::kDeviceRender, render);
+    EXPECT_FLOAT_EQ(3.0f, line.level[0]);
+    EXPECT_FLOAT_EQ(-3.0f, line.level[1]);
+    EXPECT_EQ(1u, spdif.mute);
+    EXPECT_EQ(sim::kSpdifInFeedId, state->endpoints.muxSelection);
+    EXPECT_FLOAT_EQ(-20.0f, render.level[0]);
+    EXPECT_EQ(1u, render.formatWrites[0]);
+    WAVEFORMATEXTENSIBLE format;
+    memcpy(&format, render.format[0], sizeof(format));
+    EXPECT_EQ(192000u, format.Format.nSamplesPerSec);
+
+    EXPECT_EQ(0u, tool("fault refuse-property-write on").exitCode);
+    EXPECT_EQ(1u, tool("format render 16 44100").exitCode);
+    ChildResult json = tool("endpoints --json");
+    EXPECT_NE(std::string::npos, json.output.find("\"refuse_property_write\":true")) << json.output;
+    EXPECT_NE(std::string::npos, json.output.find("\"record_input\":\"spdif\"")) << json.output;
+    state->config.model = sim::kModelR5;
+    EXPECT_EQ(1u, tool("mute line on").exitCode);  // an R5 has no line input
 }
 
 }  // namespace
