@@ -512,15 +512,19 @@ HRESULT CTarnACPLDlg::GetRecordMute(UINT input, BOOL* mute) {
 }
 
 HRESULT CTarnACPLDlg::GetPlaybackMute(BOOL* mute) {
-    const EndpointRecord* render = m_endpoints ? m_endpoints->RenderEndpoint(0) : nullptr;
+    EndpointRecord* render = m_endpoints ? m_endpoints->RenderEndpoint(0) : nullptr;
     if (!render || !render->mute[0] || !mute) return E_FAIL;
-    return render->mute[0]->GetMute(mute);
+    HRESULT hr = render->mute[0]->GetMute(mute);
+    if (SUCCEEDED(hr)) render->muteState[0] = *mute;
+    return hr;
 }
 
 HRESULT CTarnACPLDlg::SetRecordMute(UINT input, BOOL mute) {
-    const EndpointRecord* capture = m_endpoints ? m_endpoints->CaptureEndpoint(input) : nullptr;
+    EndpointRecord* capture = m_endpoints ? m_endpoints->CaptureEndpoint(input) : nullptr;
     if (!capture || !capture->mute[0]) return E_FAIL;
-    return capture->mute[0]->SetMute(mute, nullptr);
+    HRESULT hr = capture->mute[0]->SetMute(mute, nullptr);
+    if (SUCCEEDED(hr)) capture->muteState[0] = mute;
+    return hr;
 }
 
 HRESULT CTarnACPLDlg::SelectRecordInput(UINT input) {

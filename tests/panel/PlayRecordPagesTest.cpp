@@ -316,6 +316,7 @@ TEST_F(PlayRecordPages, PlaybackVolumeBothWaysAndTheVolumeKey) {
     SendMessageA(play->Hwnd(), WM_COMMAND, MAKEWPARAM(IDC_PLAY_MUTE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(play->Item(IDC_PLAY_MUTE)));
     EXPECT_EQ(1u, Values(sim::kDeviceRender).mute);
+    EXPECT_EQ(TRUE, dialog->Endpoints()->RenderEndpoint(0)->muteState[0]);
     ASSERT_EQ(S_OK, sim::SetEndpointMute(sim::kDeviceRender, FALSE, nullptr));
     Pump(500);
     EXPECT_FALSE(play->IsChecked(IDC_PLAY_MUTE));
@@ -373,6 +374,9 @@ TEST_F(PlayRecordPages, SpdifInputHidesTheLevelsAndMute) {
     EXPECT_EQ(50, Position(record, IDC_REC_LEVEL_LEFT));
     Scroll(record, IDC_REC_LEVEL_RIGHT, 25);
     EXPECT_FLOAT_EQ(12.0f, Values(sim::kDeviceLineIn).level[1]);
+    Click(record, IDC_REC_MUTE);
+    EXPECT_EQ(1u, Values(sim::kDeviceLineIn).mute);
+    EXPECT_EQ(TRUE, dialog->Endpoints()->CaptureEndpoint(0)->muteState[0]);
 
     Choose(record, IDC_REC_INPUT, 1);
     EXPECT_EQ(1, record->CurrentInput());
