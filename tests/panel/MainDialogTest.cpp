@@ -417,12 +417,49 @@ TEST_F(MainDialog, EndpointLayoutRebuildsWhenTheEndpointBecomesActive) {
     sim::Unplug();
     EXPECT_EQ(Titles({"Information"}), Strip(IDC_TAB_PLAYBACK));
     EXPECT_STREQ("N/A", dialog->Tray().Data().szTip);
+    // The device's endpoints are watched every 10 ms: let the removal be seen.
+    PumpUntil([] { return false; }, 100);
     sim::Plug();
     // The arrival clears the pages; the endpoint's activation builds them.
     ASSERT_TRUE(PumpUntil([&] { return dialog->PageCount() > 0; }, 5000));
     EXPECT_EQ(Titles({"Playback", "Record"}), PageTitles());
     EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
     EXPECT_STREQ("VelmorR5R6", dialog->Tray().Data().szTip);
+}
+
+// The virtual device, except that while hideServices is set no device names
+// its driver's service: the audio interface then cannot be opened.
+bool hideServices = false;
+BOOL WINAPI ServiceHidingProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property, PDWORD type, PBYTE buffer,
+                                  DWORD size, PDWORD required) {
+    if (hideServices && property == SPDRP_SERVICE) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    return sim::DeviceTable().SetupDiGetDeviceRegistryPropertyA(set, device, property, type, buffer, size, required);
+}
+
+TEST_F(MainDialog, AudioInterfaceThatFailsAfterArrivalIsRetriedEverySeventhTick) {
+    DeviceApiTable table = sim::DeviceTable();
+    table.SetupDiGetDeviceRegistryPropertyA = ServiceHidingProperty;
+    InstallDeviceApi(&table);
+    Start(kWindowsLater);
+    sim::Unplug();
+    hideServices = true;
+    sim::Plug();
+    hideServices = false;
+    EXPECT_FALSE(dialog->AudioDeviceOpen());
+    EXPECT_EQ(Titles({"Information"}), PageTitles());
+    for (int tick = 1; tick <= 6; ++tick) {
+        Tick();
+        EXPECT_FALSE(dialog->AudioDeviceOpen()) << "tick " << tick;
+    }
+    Tick();
+    EXPECT_TRUE(dialog->AudioDeviceOpen());
+    EXPECT_EQ(Titles({"ASIO"}), PageTitles());
+    EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
+    dialog.reset();
+    InstallDeviceApi(nullptr);
 }
 
 TEST_F(MainDialog, UnplugAndPlugCyclesKeepObjectCountsFlat) {

@@ -425,6 +425,16 @@ TEST_F(SimNotices, RegisteredWindowsHearOfRemovalAndArrivalUntilUnregistered) {
     EXPECT_TRUE(Api().UnregisterDeviceNotification(token));
     sim::Unplug();
     EXPECT_EQ(2, g_notice.count);
+
+    // The USB device itself, as the panel listens for it.
+    filter.dbcc_classguid = sim::kUsbDeviceClass;
+    token = Api().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ASSERT_NE(nullptr, token);
+    sim::Plug();
+    EXPECT_EQ(3, g_notice.count);
+    EXPECT_EQ(0u, g_notice.path.find("\\\\?\\usb#vid_3a45&pid_0452#")) << g_notice.path;
+    EXPECT_NE(std::string::npos, g_notice.path.find("{a5dcbf10-6530-11d2-901f-00c04fb951ed}")) << g_notice.path;
+    EXPECT_TRUE(Api().UnregisterDeviceNotification(token));
     DestroyWindow(window);
 }
 
