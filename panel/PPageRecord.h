@@ -29,6 +29,8 @@ public:
 
     int InputCount() const { return m_inputCount; }
     int CurrentInput() const { return m_currentInput; }
+    // The connector type of each input (the line input's is KSNODETYPE_LINE_CONNECTOR).
+    const GUID* InputConnectors() const { return m_connectors; }
 
 protected:
     BOOL OnInitDialog() override;

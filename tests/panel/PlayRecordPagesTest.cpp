@@ -367,6 +367,8 @@ TEST_F(PlayRecordPages, SpdifInputHidesTheLevelsAndMute) {
     EXPECT_NE(std::string::npos, names[0].find("Line In"));
     EXPECT_NE(std::string::npos, names[1].find("S/PDIF In"));
     EXPECT_EQ(0, record->CurrentInput());
+    EXPECT_TRUE(IsLineConnector(record->InputConnectors()[0]));
+    EXPECT_FALSE(IsLineConnector(record->InputConnectors()[1]));
     const int lineControls[] = {IDC_REC_LEVEL_LEFT, IDC_REC_LEVEL_RIGHT, IDC_REC_LABEL_LEFT, IDC_REC_LABEL_RIGHT,
                                 IDC_REC_MUTE};
     for (int id : lineControls) EXPECT_TRUE(IsShown(record->Item(id))) << id;
