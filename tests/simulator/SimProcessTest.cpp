@@ -95,6 +95,37 @@ TEST_F(SimProcesses, ToolAndAnotherProgramSeeTheStreamOfThisOne) {
     EXPECT_EQ("stream 1 channels 2 rate 96000 bits 24\n", vendor.output);
 }
 
+// The request faults set from the tool reach the device; status shows them and
+// the partial packets a stream refused.
+TEST_F(SimProcesses, ToolSetsRequestFaultsAndShowsPartialPackets) {
+    auto tool = [](const std::string& args) { return RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" " + args); };
+    EXPECT_EQ(0u, tool("fault pend-properties fail").exitCode);
+    EXPECT_EQ(sim::kPendThenFail, state->config.pendProperties);
+    EXPECT_EQ(0u, tool("fault pend-properties answer").exitCode);
+    EXPECT_EQ(sim::kPendThenAnswer, state->config.pendProperties);
+    EXPECT_EQ(0u, tool("fault size-query-insufficient on").exitCode);
+    EXPECT_EQ(1u, state->config.sizeQueryInsufficient);
+    EXPECT_EQ(2u, tool("fault pend-properties sometimes").exitCode);
+    EXPECT_EQ(2u, tool("fault size-query-insufficient 1").exitCode);
+    EXPECT_EQ(sim::kPendThenAnswer, state->config.pendProperties);
+
+    state->streams[0].completed = 1;
+    state->streams[0].channels = 2;
+    state->streams[0].partialPackets = 3;
+    ChildResult status = tool("status");
+    EXPECT_NE(std::string::npos, status.output.find("fault pend-properties answer\n")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("fault size-query-insufficient on\n")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("underruns 0 partial 3\n")) << status.output;
+    ChildResult json = tool("status --json");
+    EXPECT_NE(std::string::npos, json.output.find("\"pend_properties\":\"answer\",\"size_query_insufficient\":true"))
+        << json.output;
+    EXPECT_NE(std::string::npos, json.output.find("\"partial_packets\":3")) << json.output;
+
+    EXPECT_EQ(0u, tool("reset").exitCode);
+    EXPECT_EQ(sim::kPendNever, state->config.pendProperties);
+    EXPECT_EQ(0u, state->config.sizeQueryInsufficient);
+}
+
 TEST_F(SimProcesses, ShippedProgramsUseTheVirtualDeviceOnlyWhenAskedTo) {
     ChildResult real = RunChild("\"" + SiblingProgram("sim_peer.exe") + "\" selected");
     EXPECT_EQ("real\n", real.output);

@@ -21,6 +21,9 @@ const char* OnOff(uint32_t value) { return value ? "on" : "off"; }
 const char* AliasName(uint32_t alias) {
     return alias == sim::kAliasMissing ? "missing" : alias == sim::kAliasRemoved ? "removed" : "present";
 }
+const char* PendName(uint32_t pend) {
+    return pend == sim::kPendThenAnswer ? "answer" : pend == sim::kPendThenFail ? "fail" : "never";
+}
 
 std::string Line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Line(const char* format, ...) {
@@ -84,6 +87,8 @@ std::string StatusText(const sim::SharedState& s) {
     out += Line("fault hid-report-length %u", c.hidOutputLength);
     out += Line("fault hid-interfaces %u", c.hidExtraInterfaces);
     out += Line("fault alias %s", AliasName(c.alias));
+    out += Line("fault pend-properties %s", PendName(c.pendProperties));
+    out += Line("fault size-query-insufficient %s", OnOff(c.sizeQueryInsufficient));
     for (uint32_t pin = 0; pin < sim::kMaxPins; ++pin) {
         const sim::Stream& st = s.streams[pin];
         if (!st.open && !st.completed) continue;
@@ -92,8 +97,8 @@ std::string StatusText(const sim::SharedState& s) {
                     st.capture ? "capture" : "render", open ? "open" : "closed", StateName(open ? st.state : 0), st.rate,
                     st.bits, st.validBits, st.channels, st.dsd);
         out += Line("stream %u packets queued %" PRIu64 " completed %" PRIu64 " cancelled %" PRIu64
-                    " underruns %" PRIu64,
-                    pin, st.queued, st.completed, st.cancelled, st.underruns);
+                    " underruns %" PRIu64 " partial %u",
+                    pin, st.queued, st.completed, st.cancelled, st.underruns, st.partialPackets);
         for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
             out += Line("stream %u channel %u frames %" PRIu64 " breaks %" PRIu64 " locked %s", pin, ch,
                         st.channel[ch].frames, st.channel[ch].breaks, st.channel[ch].locked ? "yes" : "no");
@@ -130,6 +135,8 @@ std::string StatusJson(const sim::SharedState& s) {
     Key(w, "hid_report_length", c.hidOutputLength);
     Key(w, "hid_interfaces", c.hidExtraInterfaces);
     Text(w, "alias", AliasName(c.alias));
+    Text(w, "pend_properties", PendName(c.pendProperties));
+    Flag(w, "size_query_insufficient", c.sizeQueryInsufficient != 0);
     w.EndObject();
     w.Key("streams");
     w.StartArray();
@@ -151,6 +158,7 @@ std::string StatusJson(const sim::SharedState& s) {
         Key(w, "completed", st.completed);
         Key(w, "cancelled", st.cancelled);
         Key(w, "underruns", st.underruns);
+        Key(w, "partial_packets", st.partialPackets);
         w.Key("channel");
         w.StartArray();
         for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {

@@ -29,7 +29,9 @@ const char kUsage[] =
     "  fault vendor-reply BYTES           length of the vendor status reply (72)\n"
     "  fault hid-report-length BYTES      HID output report length (64)\n"
     "  fault hid-interfaces N             foreign HID interfaces listed first\n"
-    "  fault alias present|missing|removed  the render alias of the audio interface\n";
+    "  fault alias present|missing|removed  the render alias of the audio interface\n"
+    "  fault pend-properties never|answer|fail  property requests pend, then answer or fail\n"
+    "  fault size-query-insufficient on|off  size queries say \"insufficient buffer\", not \"more data\"\n";
 
 bool ParseOnOff(const char* text, uint32_t& value) {
     if (!std::strcmp(text, "on")) return value = 1, true;
@@ -94,7 +96,15 @@ bool Setting(sim::Config& c, const std::string& kind, const char* name, const ch
         if (!std::strcmp(value, "present")) return c.alias = sim::kAliasPresent, true;
         if (!std::strcmp(value, "missing")) return c.alias = sim::kAliasMissing, true;
         if (!std::strcmp(value, "removed")) return c.alias = sim::kAliasRemoved, true;
+        return false;
     }
+    if (!std::strcmp(name, "pend-properties")) {
+        if (!std::strcmp(value, "never")) return c.pendProperties = sim::kPendNever, true;
+        if (!std::strcmp(value, "answer")) return c.pendProperties = sim::kPendThenAnswer, true;
+        if (!std::strcmp(value, "fail")) return c.pendProperties = sim::kPendThenFail, true;
+        return false;
+    }
+    if (!std::strcmp(name, "size-query-insufficient")) return ParseOnOff(value, c.sizeQueryInsufficient);
     return false;
 }
 
