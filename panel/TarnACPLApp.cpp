@@ -3,11 +3,15 @@
 #include "PanelIds.h"
 #include "TarnACPLDlg.h"
 
+#include "remote/RemoteStartSwitch.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF};
+    // 0xFF: the classes up to the tab strip; the remote-control group's
+    // address fields need the internet classes too.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     CDialog::SetResourceModule(instance);
 
@@ -16,7 +20,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
 
-    CTarnACPLDlg dialog;
+    CTarnACPLDlg::Options options;
+    uint16_t port = 0;
+    if (ParseRemoteSwitch(GetCommandLineA(), &port) == RemoteSwitch::Start) options.remoteStartPort = port;
+    CTarnACPLDlg dialog(options);
     dialog.DoModal(nullptr);
     return 0;
 }

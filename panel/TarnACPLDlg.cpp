@@ -6,8 +6,10 @@
 #include "PPagePlay.h"
 #include "PPageRecord.h"
 #include "PanelIds.h"
+#include "TarnACPLDlgRemote.h"
 #include "panel/EndpointControl.h"
 #include "panel/WindowsVersion.h"
+#include "remote/PPageRemoteCtrl.h"
 
 #include "device/DeviceApi.h"
 #include "device/HidChannel.h"
@@ -55,7 +57,8 @@ HICON LoadPanelIcon(int metricX, int metricY) {
 
 CTarnACPLDlg::CTarnACPLDlg() : CTarnACPLDlg(Options()) {}
 
-CTarnACPLDlg::CTarnACPLDlg(const Options& options) : CDialog(IDD_PANEL_MAIN), m_options(options) {
+CTarnACPLDlg::CTarnACPLDlg(const Options& options)
+    : CDialog(IDD_PANEL_MAIN), m_options(options), m_remoteSide(new RemoteSide(*this)) {
     OnMessageId(WM_TIMER, &CTarnACPLDlg::OnTimer);
     OnMessageId(WM_DEVICECHANGE, &CTarnACPLDlg::OnDeviceChange);
     OnMessageId(WM_PANEL_ENDPOINT_ACTIVE, &CTarnACPLDlg::OnEndpointActive);
@@ -82,6 +85,8 @@ CTarnACPLDlg::CTarnACPLDlg(const Options& options) : CDialog(IDD_PANEL_MAIN), m_
 
 CTarnACPLDlg::~CTarnACPLDlg() {
     Destroy();
+    m_pageRemote = nullptr;
+    m_remoteOwned.reset();
     CloseAudioDevice();
     m_tray.Remove();
     if (m_iconBig) DestroyIcon(m_iconBig);
@@ -132,6 +137,9 @@ BOOL CTarnACPLDlg::OnInitDialog() {
 
     SetTimer(m_window, IDT_PANEL_POLL, kPollPeriodMs, nullptr);
     m_firstTick = 1;
+
+    // As if "Network Server" had been pressed (on the switch's port).
+    if (m_options.remoteStartPort && m_pageRemote) m_pageRemote->OnActivateService();
     return TRUE;
 }
 
@@ -312,9 +320,8 @@ void CTarnACPLDlg::BuildPages() {
         ShowRemoteGroup(true);
     }
 
-    // Remote-control page: created here (outside the list, no tab) when
-    // "RmtCtrlPP" allows it and something is available; it comes with the
-    // remote-control subsystem.
+    // Remote-control page: outside the list, no tab.
+    BuildRemotePage();
 
     // Information page when nothing is available; the volume keys then have
     // no device to go to.
@@ -339,6 +346,24 @@ void CTarnACPLDlg::BuildPages() {
         ShowRemoteGroup(false);
         m_modeSwitched = 0;
     }
+}
+
+// The page of the last build hands its running service to the new page
+// after a mode switch and stops it after any other rebuild; it goes once the
+// new page exists. Without a new page the service stops with the old one.
+void CTarnACPLDlg::BuildRemotePage() {
+    std::unique_ptr<CPPageRemoteCtrl> page;
+    if (m_switches.rmtCtrl != 0 && (m_playAvailable || m_recAvailable || m_asioAvailable)) {
+        page.reset(new (std::nothrow) CPPageRemoteCtrl(*m_remoteSide, m_pageRemote));
+        if (page && !page->Create(Hwnd())) page.reset();
+        // The start-up switch's port holds for every page of this run.
+        if (page && m_options.remoteStartPort) page->SetServicePort(m_options.remoteStartPort);
+    }
+    m_pageRemote = nullptr;  // datagrams handed over meanwhile are dropped
+    m_remoteOwned.reset();
+    if (!page) m_remoteState = 0;
+    m_pageRemote = page.get();
+    m_remoteOwned = std::move(page);
 }
 
 void CTarnACPLDlg::DestroyPages() {
@@ -656,17 +681,17 @@ void CTarnACPLDlg::HandleEndpointActive() {
 
 // The Playback and Record pages' messages are in TarnACPLDlgPlayRecord.cpp.
 
-LRESULT CTarnACPLDlg::OnRemoteDatagram(WPARAM, LPARAM) {
-    // The remote-control page's HandleDatagram(lParam) (with that page).
+LRESULT CTarnACPLDlg::OnRemoteDatagram(WPARAM, LPARAM slot) {
+    if (m_pageRemote && slot) m_pageRemote->HandleDatagram(reinterpret_cast<const void*>(slot));
     return 0;
 }
 
 void CTarnACPLDlg::OnNetworkSetting() {
-    // The remote-control page's OpenNetworkSetting (with that page).
+    if (m_pageRemote) m_pageRemote->OpenNetworkSetting();
 }
 
 void CTarnACPLDlg::OnNetworkServer() {
-    // The remote-control page's OnActivateService (with that page).
+    if (m_pageRemote) m_pageRemote->OnActivateService();
 }
 
 // ---------------------------------------------------------------- volume keys
@@ -748,6 +773,8 @@ void CTarnACPLDlg::OnDestroy() {
         m_deviceNotify = nullptr;
     }
     m_tray.Remove();
+    m_pageRemote = nullptr;
+    m_remoteOwned.reset();  // stops a running service
     DestroyPages();
     m_endpoints.reset();  // releases its endpoints and its Player
     CloseAudioDevice();

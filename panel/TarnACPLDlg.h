@@ -19,6 +19,7 @@
 class CPPageASIO;
 class CPPagePlay;
 class CPPageRecord;
+class CPPageRemoteCtrl;
 class CStatusBlock;
 class EndpointControl;
 
@@ -46,6 +47,7 @@ public:
         DWORD arrivalSettleMs = 3000;    // wait after an arrival before searching
         DWORD volumeKeyHoldMs = 800;     // how long a volume key is held down
         DWORD shutdownWaitMs = 500;
+        uint16_t remoteStartPort = 0;    // not 0: the remote control starts on this port (the "/remote" switch)
     };
 
     CTarnACPLDlg();
@@ -99,6 +101,8 @@ public:
     const PanelStatusCopies& StatusCopies() const { return m_status; }
     const CTrayIcon& Tray() const { return m_tray; }
     EndpointControl* Endpoints() const { return m_endpoints.get(); }
+    CPPageRemoteCtrl* RemotePage() const { return m_pageRemote; }
+    int RemoteServiceState() const { return m_remoteState; }
     bool AudioDeviceOpen() const { return m_audioDevice != INVALID_HANDLE_VALUE; }
 
 protected:
@@ -122,6 +126,7 @@ private:
     void SelectTab(int index);
     void ShowGroup(const int* ids, size_t count, bool show);
     void ShowRemoteGroup(bool show);
+    void BuildRemotePage();
     void EnterMode(bool playback);
     void SendVolumeKey(BYTE keyState);
     void PressVolumeKey(int buttonId, BYTE pressState);
@@ -170,13 +175,17 @@ private:
     CPPagePlay* m_pagePlay = nullptr;
     CPPageRecord* m_pageRecord = nullptr;
     CPPageASIO* m_pageAsio = nullptr;
-    CDialog* m_pageRemote = nullptr;
+    CPPageRemoteCtrl* m_pageRemote = nullptr;
     CDialog* m_pageInformation = nullptr;
     PageEntry m_pages[kMaxPages];
     int m_pageCount = 0;
     int m_asioIndex = 0;
     int m_currentPage = 0;
     std::unique_ptr<CDialog> m_companion;
+    // The remote control's view of this dialog (TarnACPLDlgRemote.h); it
+    // outlives every remote-control page.
+    class RemoteSide;
+    std::unique_ptr<RemoteSide> m_remoteSide;
     std::unique_ptr<CDialog> m_remoteOwned;
 
     int m_arrivalPending = 0;

@@ -1,0 +1,298 @@
+// The remote control in the real main dialog on the virtual device: the
+// "/remote" start, answers built from the device's endpoints and the shared
+// status block, the ASIO page refreshed after a write, the service handed
+// over across a mode switch and stopped by unplugging. Loopback only.
+#include "tests/remote/RemoteHost.h"
+
+#include "device/DeviceApi.h"
+#include "device/SharedTypes.h"
+#include "device/StatusBlock.h"
+#include "panel/EndpointControl.h"
+#include "panel/PPageASIO.h"
+#include "panel/PanelIds.h"
+#include "panel/PanelSwitches.h"
+#include "panel/TarnACPLDlg.h"
+#include "remote/AdapterList.h"
+#include "remote/PPageRemoteCtrl.h"
+#include "remote/RemoteClient.h"
+#include "simulator/SimDevice.h"
+#include "simulator/endpoints/Endpoints.h"
+#include "tests/panel/PanelTestSupport.h"
+#include "tests/support/RegistrySandbox.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+using Layout = StatusBlockLayout;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr int kWindows7 = 4;
+constexpr int kWindowsLater = 7;
+const std::string kMisc = R"("misc":{"gpio":{"0":0,"2":1,"4":0,"5":1}})";
+
+// The panel sees one loopback adapter: nothing it sends leaves this machine.
+ULONG WINAPI LoopbackAdapter(PIP_ADAPTER_INFO info, PULONG size) {
+    if (*size < sizeof(IP_ADAPTER_INFO)) {
+        *size = sizeof(IP_ADAPTER_INFO);
+        return ERROR_BUFFER_OVERFLOW;
+    }
+    *info = IP_ADAPTER_INFO();
+    info->Type = MIB_IF_TYPE_LOOPBACK;
+    std::strcpy(info->IpAddressList.IpAddress.String, "127.0.0.1");
+    std::strcpy(info->IpAddressList.IpMask.String, "255.0.0.0");
+    std::strcpy(info->Description, "Loopback");
+    return ERROR_SUCCESS;
+}
+
+// A port nobody holds right now, and whether a port can be bound (is free).
+bool PortFree(uint16_t port) {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    closesocket(s);
+    return bound;
+}
+
+uint16_t FreePort() {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(kLoopback);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int length = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+std::string Number(uint32_t value) { return std::to_string(value); }
+
+class RemotePanel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        char name[64];
+        std::snprintf(name, sizeof(name), "remote-panel-%lu", GetCurrentProcessId());
+        ASSERT_TRUE(sim::Attach(name));
+        sim::ResetDevice();
+        InstallDeviceApi(&sim::DeviceTable());
+        m_adapters = InstallAdapterInfoSource(LoopbackAdapter);
+        PutPanelSwitch(kPanelSwitchKey, kSwitchRmtCtrl, 1);
+        PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+        port = FreePort();
+    }
+    void TearDown() override {
+        dialog.reset();
+        block.Close();
+        InstallAdapterInfoSource(m_adapters);
+        InstallDeviceApi(nullptr);
+        WSACleanup();
+    }
+
+    void Start(int versionCode, DWORD volumeKeyHoldMs = 0) {
+        CTarnACPLDlg::Options options;
+        options.versionCode = versionCode;
+        options.arrivalSettleMs = 0;
+        options.volumeKeyHoldMs = volumeKeyHoldMs;
+        options.shutdownWaitMs = 0;
+        options.remoteStartPort = port;
+        dialog.reset(new CTarnACPLDlg(options));
+        ASSERT_TRUE(dialog->Create(nullptr));
+        ASSERT_EQ(S_OK, block.Open());
+    }
+    // One request; this thread is the panel's user-interface thread.
+    std::string Ask(const std::string& request, DWORD timeoutMs = 3000) {
+        std::string answer;
+        if (!client.Send(kLoopback, port, request.data(), static_cast<int>(request.size()))) return "(not sent)";
+        if (!PumpUntil([&] { return client.Receive(kLoopback, 1, &answer); }, timeoutMs)) return "(no answer)";
+        return answer;
+    }
+    std::string Text(int id) { return WindowText(GetDlgItem(dialog->Hwnd(), id)); }
+    void Command(WPARAM command) { SendMessageA(dialog->Hwnd(), WM_COMMAND, command, 0); }
+    bool Running() { return dialog->RemotePage() && dialog->RemotePage()->Active() && !PortFree(port); }
+
+    RegistrySandbox registry;
+    PanelSwitchSandbox switches;
+    std::unique_ptr<CTarnACPLDlg> dialog;
+    CStatusBlock block;
+    RemoteClient client;
+    uint16_t port = 0;
+
+private:
+    AdapterInfoSource m_adapters = nullptr;
+};
+
+TEST_F(RemotePanel, AsioModeAnswersFromTheStatusBlock) {
+    Start(kWindowsLater);
+    ASSERT_NE(nullptr, dialog->RemotePage());
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(port, UdpServiceBoundPort(&dialog->RemotePage()->Service()));
+    EXPECT_EQ("Deactivate", Text(IDC_NETWORK_SERVER));
+    EXPECT_EQ(1, dialog->RemoteServiceState());
+    EXPECT_TRUE(IsShown(GetDlgItem(dialog->Hwnd(), IDC_REMOTE_GROUP)));
+
+    block.Write(&Layout::bufferSize, 200);
+    block.Write(&Layout::bitsPerSample, 24);
+    block.Write(&Layout::supporBitsPerSample, kWidthFlag16 | kWidthFlag32);
+    EXPECT_EQ(R"({"status":"ok","output":{"asio":{"buffer_size":"20","bit":"24"},)" + kMisc + R"(},"error":"no"})",
+              Ask(R"({"api":"get_status"})"));
+    EXPECT_EQ(R"({"status":"ok","output":{"asio":{"buffer_size":["2","3","4","5","6","7","8","9","10","12","14",)"
+              R"("16","18","20","25","30","40","50","60","70","80","90","100","125","150","175","200","250","300",)"
+              R"("350","400","450","500","600"],"bit":["16","32"]}},"error":"no"})",
+              Ask(R"({"api":"get_data"})"));
+    // The address of the last controller stays on show while the service runs.
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
+    DWORD shown = 0;
+    SendMessageA(GetDlgItem(dialog->Hwnd(), IDC_REMOTE_IP), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&shown));
+    EXPECT_EQ(kLoopback, shown);
+
+    // A write reaches the block and the ASIO page at once.
+    block.Write(&Layout::supporBitsPerSample, kWidthFlag16 | kWidthFlag24 | kWidthFlag32);
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
+              Ask(R"({"api":"set_asio_status","input":{"buffer_size":"7","bit":"32"}})"));
+    EXPECT_EQ(70u, block.ReadOr(&Layout::bufferSize, 0));
+    EXPECT_EQ(32u, block.ReadOr(&Layout::bitsPerSample, 0));
+    ASSERT_NE(nullptr, dialog->AsioPage());
+    EXPECT_TRUE(dialog->AsioPage()->IsChecked(IDC_ASIO_PAGE_BITS32));
+    EXPECT_FALSE(dialog->AsioPage()->IsChecked(IDC_ASIO_PAGE_BITS24));
+    EXPECT_EQ("7", dialog->AsioPage()->ItemText(IDC_ASIO_PAGE_BUFFER).substr(0, 1));
+
+    // A running PCM stream as the poll sees it.
+    block.Write(&Layout::driverState, kDriverRunning);
+    block.Write(&Layout::streamRate, 48000);
+    block.Write(&Layout::streamWidth, 24);
+    block.Write(&Layout::period, 480);
+    block.Write(&Layout::dsdActive, 0);
+    Command(ID_PANEL_REFRESH_ASIO);
+    EXPECT_EQ(R"({"status":"ok","output":{"asio":{"rate":"48000","bit":"24","buffer_size":"10","ASIO Format":"PCM"}},)"
+              R"("error":"no"})",
+              Ask(R"({"api":"get_playing_status"})"));
+    block.Write(&Layout::driverState, kDriverUnload);
+
+    // "Network Server" again: stopped, the port free, nothing answers.
+    Command(IDC_NETWORK_SERVER);
+    EXPECT_EQ("Network Server", Text(IDC_NETWORK_SERVER));
+    EXPECT_EQ(0, dialog->RemoteServiceState());
+    EXPECT_TRUE(PortFree(port));
+    EXPECT_EQ("(no answer)", Ask(R"({"api":"velmor"})", 300));
+}
+
+TEST_F(RemotePanel, PlaybackAndRecordFromTheEndpoints) {
+    Start(kWindows7);
+    ASSERT_TRUE(dialog->PlaybackMode());
+    ASSERT_TRUE(Running());
+    EndpointControl* endpoints = dialog->Endpoints();
+    ASSERT_NE(nullptr, endpoints);
+
+    // Three quarters of the render range, half of the line input's.
+    const sim::LevelRange render = sim::Endpoint(sim::kDeviceRender).range;
+    const sim::LevelRange line = sim::Endpoint(sim::kDeviceLineIn).range;
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, ~0u, render.minimum + (render.maximum - render.minimum) * 0.75f, nullptr));
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceLineIn, ~0u, line.minimum + (line.maximum - line.minimum) * 0.5f, nullptr));
+    ASSERT_EQ(S_OK, sim::SetRecordSelection(sim::kLineInFeedId));
+
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
+              Ask(R"({"api":"set_playback_status","input":{"rate":"96000","bit":"24"}})"));
+    WORD channels = 0, bits = 0;
+    DWORD rate = 0, mask = 0;
+    ASSERT_EQ(S_OK, endpoints->GetRenderFormat(&channels, &rate, &bits, &mask));
+    EXPECT_EQ(96000u, rate);
+    EXPECT_EQ(24u, bits);
+    UINT selected = 99;
+    ASSERT_EQ(S_OK, endpoints->GetSelectedInput(&selected));
+    DWORD recRate = 0;
+    WORD recBits = 0;
+    ASSERT_EQ(S_OK, endpoints->GetCaptureFormat(selected, &channels, &recRate, &recBits, &mask));
+    EXPECT_EQ(R"({"status":"ok","output":{"playback":{"rate":"96000","bit":"24","volume":"75"},)"
+              R"("record":{"rate":")" + Number(recRate) + R"(","bit":")" + Number(recBits) +
+                  R"(","volume":"50","resource":"Line In"},"asio":{"buffer_size":")" +
+                  Number(block.ReadOr(&Layout::bufferSize, 0) / 10) + R"(","bit":")" +
+                  Number(block.ReadOr(&Layout::bitsPerSample, 0)) + R"("},)" + kMisc + R"(},"error":"no"})",
+              Ask(R"({"api":"get_status"})"));
+    // The main dialog's format statics follow.
+    EXPECT_EQ("96000 ", Text(IDC_RATE));
+
+    // Both record inputs named, from the last to the first.
+    std::string data = Ask(R"({"api":"get_data"})");
+    EXPECT_NE(std::string::npos, data.find(R"("resource":["SPDIF Rx","Line In"])")) << data;
+    EXPECT_EQ(0u, data.find(R"({"status":"ok","output":{"playback":{"rate":[)")) << data;
+
+    // Volume 0 mutes the render endpoint and sets its minimum.
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
+              Ask(R"({"api":"set_playback_status","input":{"volume":0}})"));
+    sim::EndpointValues values = {};
+    ASSERT_TRUE(sim::ReadEndpoint(sim::kDeviceRender, values));
+    EXPECT_EQ(1u, values.mute);
+    EXPECT_FLOAT_EQ(render.minimum, values.level[0]);
+    EXPECT_FLOAT_EQ(render.minimum, values.level[1]);
+    // A member the request may not carry changes nothing and fails.
+    EXPECT_EQ(R"({"status":"fail","output":{},"error":"no"})",
+              Ask(R"({"api":"set_playback_status","input":{"volume":50,"mode":"x"}})"));
+    ASSERT_TRUE(sim::ReadEndpoint(sim::kDeviceRender, values));
+    EXPECT_EQ(1u, values.mute);
+}
+
+TEST_F(RemotePanel, ModeSwitchKeepsAnswering) {
+    Start(kWindows7);
+    ASSERT_TRUE(Running());
+    CPPageRemoteCtrl* first = dialog->RemotePage();
+    Command(IDC_MODE_ASIO);
+    ASSERT_TRUE(dialog->AsioMode());
+    EXPECT_NE(first, dialog->RemotePage());
+    EXPECT_TRUE(Running());
+    EXPECT_EQ("Deactivate", Text(IDC_NETWORK_SERVER));
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
+    Command(IDC_MODE_PLAYBACK);
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
+
+    // The page of the last build stops the service it took over.
+    Command(IDC_NETWORK_SERVER);
+    EXPECT_EQ("Network Server", Text(IDC_NETWORK_SERVER));
+    EXPECT_FALSE(dialog->RemotePage()->Active());
+    EXPECT_TRUE(PortFree(port));
+}
+
+TEST_F(RemotePanel, UnplugStopsTheServiceAndPlugOffersItAgain) {
+    Start(kWindowsLater);
+    ASSERT_TRUE(Running());
+    sim::Unplug();
+    EXPECT_EQ(nullptr, dialog->RemotePage());
+    EXPECT_FALSE(IsShown(GetDlgItem(dialog->Hwnd(), IDC_REMOTE_GROUP)));
+    EXPECT_TRUE(PortFree(port));
+    EXPECT_EQ("(no answer)", Ask(R"({"api":"velmor"})", 300));
+    Command(IDC_NETWORK_SERVER);  // no page: nothing to start
+    EXPECT_TRUE(PortFree(port));
+
+    sim::Plug();
+    ASSERT_NE(nullptr, dialog->RemotePage());
+    EXPECT_FALSE(dialog->RemotePage()->Active());
+    EXPECT_EQ("Network Server", Text(IDC_NETWORK_SERVER));
+    EXPECT_EQ(0, dialog->RemoteServiceState());
+    // The start-up port holds for the program's life.
+    Command(IDC_NETWORK_SERVER);
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
+}
+
+TEST_F(RemotePanel, VolumeKeyIsAnsweredAfterItsHold) {
+    Start(kWindowsLater, 800);
+    ASSERT_TRUE(Running());
+    DWORD start = GetTickCount();
+    EXPECT_EQ(R"({"status":"ok","output":{"playback":{"volume":""}},"error":"no"})", Ask(R"({"api":"vol_up"})"));
+    EXPECT_GE(GetTickCount() - start, 780u);
+    EXPECT_EQ(R"({"status":"fail","output":{},"error":"no"})", Ask(R"({"api":"VOL_UP"})"));
+    EXPECT_EQ("(no answer)", Ask(R"({"status":"ok"})", 300));
+}
+
+}  // namespace
