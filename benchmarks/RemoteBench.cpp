@@ -1,15 +1,26 @@
 // Remote-control round trips on loopback: requests per second and
 // round-trip p50/p99/max of get_status and set_asio_status, with one and
-// with four concurrent senders, against the service in a window thread.
-#include "tests/remote/RemoteHost.h"
+// with four concurrent senders, against the panel's real main dialog (on the
+// virtual device, in ASIO mode) running on its own user-interface thread.
+#include "tests/remote/FakeRemotePanel.h"
 
+#include "device/DeviceApi.h"
 #include "device/StatusBlock.h"
+#include "panel/PanelSwitches.h"
+#include "panel/TarnACPLDlg.h"
+#include "remote/AdapterList.h"
+#include "remote/PPageRemoteCtrl.h"
 #include "remote/RemoteClient.h"
+#include "remote/RemoteProtocol.h"
+#include "simulator/SimDevice.h"
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +29,96 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr char kBlockName[] = "VelmorRemoteBenchBlock";
+constexpr int kWindowsLater = 7;  // ASIO mode: the ASIO page and the remote-control page
+
+// The panel sees one loopback adapter only.
+ULONG WINAPI LoopbackAdapter(PIP_ADAPTER_INFO info, PULONG size) {
+    if (*size < sizeof(IP_ADAPTER_INFO)) {
+        *size = sizeof(IP_ADAPTER_INFO);
+        return ERROR_BUFFER_OVERFLOW;
+    }
+    *info = IP_ADAPTER_INFO();
+    std::strcpy(info->IpAddressList.IpAddress.String, "127.0.0.1");
+    std::strcpy(info->IpAddressList.IpMask.String, "255.0.0.0");
+    std::strcpy(info->Description, "Loopback");
+    return ERROR_SUCCESS;
+}
+
+// "RmtCtrlPP" = 1 for the run; the value found before is put back.
+class RemoteSwitchOn {
+public:
+    RemoteSwitchOn() {
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPanelSwitchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
+                            nullptr) != ERROR_SUCCESS) {
+            m_key = nullptr;
+            return;
+        }
+        DWORD size = sizeof(m_saved);
+        m_had = RegQueryValueExA(m_key, kSwitchRmtCtrl, nullptr, nullptr, reinterpret_cast<BYTE*>(&m_saved), &size) ==
+                ERROR_SUCCESS;
+        DWORD on = 1;
+        RegSetValueExA(m_key, kSwitchRmtCtrl, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof(on));
+    }
+    ~RemoteSwitchOn() {
+        if (!m_key) return;
+        if (m_had) {
+            RegSetValueExA(m_key, kSwitchRmtCtrl, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_saved), sizeof(m_saved));
+        } else {
+            RegDeleteValueA(m_key, kSwitchRmtCtrl);
+        }
+        RegCloseKey(m_key);
+    }
+
+private:
+    HKEY m_key = nullptr;
+    bool m_had = false;
+    DWORD m_saved = 0;
+};
+
+// The main dialog on its own thread with the service started on a free port.
+class PanelThread {
+public:
+    PanelThread() {
+        m_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        WaitForSingleObject(m_ready, 60000);
+    }
+    ~PanelThread() {
+        if (m_window) PostMessageA(m_window, WM_CLOSE, 0, 0);
+        WaitForSingleObject(m_thread, 60000);
+        CloseHandle(m_thread);
+        CloseHandle(m_ready);
+    }
+    uint16_t Port() const { return m_running ? m_port : 0; }
+
+private:
+    static DWORD WINAPI Run(void* parameter) {
+        auto* self = static_cast<PanelThread*>(parameter);
+        self->m_port = RemoteClient().LocalPort();
+        CTarnACPLDlg::Options options;
+        options.versionCode = kWindowsLater;
+        options.shutdownWaitMs = 0;
+        options.remoteStartPort = self->m_port;
+        CTarnACPLDlg dialog(options);
+        if (dialog.Create(nullptr)) {
+            self->m_window = dialog.Hwnd();
+            self->m_running = dialog.RemotePage() && dialog.RemotePage()->Active();
+        }
+        SetEvent(self->m_ready);
+        MSG msg;
+        while (self->m_window && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_CLOSE && msg.hwnd == self->m_window) break;
+            if (!IsDialogMessageA(self->m_window, &msg)) DispatchMessageA(&msg);
+        }
+        return 0;
+    }
+
+    HANDLE m_ready = nullptr;
+    HANDLE m_thread = nullptr;
+    HWND m_window = nullptr;
+    uint16_t m_port = 0;
+    bool m_running = false;
+};
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     LARGE_INTEGER frequency;
@@ -99,40 +200,65 @@ double HandlingMicroseconds(const std::string& request, int count) {
 
 int main(int argc, char** argv) {
     int requests = argc > 1 ? std::max(100, std::atoi(argv[1])) : 4000;
-    CStatusBlock block;
-    if (FAILED(block.Open(kBlockName))) {
-        std::fprintf(stderr, "remote_bench: no status block\n");
-        return 1;
-    }
-    block.Write(&StatusBlockLayout::bufferSize, 100);
-    block.Write(&StatusBlockLayout::bitsPerSample, 24);
-
-    RemoteHost host;
-    if (FAILED(host.StartResult())) {
-        std::fprintf(stderr, "remote_bench: the service did not start\n");
-        return 1;
-    }
-    host.Invoke([](FakeRemotePanel& panel, RemoteProtocol& protocol, UdpService&) {
-        panel.asio = true;
-        protocol.SetStatusBlockName(kBlockName);
-    });
-    std::printf("remote_bench: %d requests per run on 127.0.0.1 port %u\n", requests, host.Port());
-    const std::string getStatus = R"({"api":"get_status"})";
-    const std::string setAsio = R"({"api":"set_asio_status","input":{"buffer_size":"20","bit":"24"}})";
-    std::printf("handling on the user-interface thread: get_status %.0f us, set_asio_status %.0f us per request\n",
-                HandlingMicroseconds(getStatus, 1000), HandlingMicroseconds(setAsio, 1000));
-    Measure(host.Port(), getStatus, 1, 200);  // warm-up
-    bool met = true;
-    for (int senders : {1, 4}) {
-        Run status = Measure(host.Port(), getStatus, senders, requests / senders);
-        Print("get_status", senders, status);
-        Print("set_asio_status", senders, Measure(host.Port(), setAsio, senders, requests / senders));
-        if (senders == 1) {
-            double rate = status.seconds > 0 ? double(status.roundTripsMs.size()) / status.seconds : 0;
-            met = rate >= 2000 && Percentile(status.roundTripsMs, 0.99) < 2.0;
-            std::printf("get_status goal (2000 requests/s, p99 under 2 ms): %s\n", met ? "met" : "missed");
+    {
+        CStatusBlock block;
+        if (FAILED(block.Open(kBlockName))) {
+            std::fprintf(stderr, "remote_bench: no status block\n");
+            return 1;
         }
+        block.Write(&StatusBlockLayout::bufferSize, 100);
+        block.Write(&StatusBlockLayout::bitsPerSample, 24);
+        const std::string getStatus = R"({"api":"get_status"})";
+        const std::string setAsio = R"({"api":"set_asio_status","input":{"buffer_size":"20","bit":"24"}})";
+        std::printf("protocol alone (scripted panel): get_status %.0f us, set_asio_status %.0f us per request\n",
+                    HandlingMicroseconds(getStatus, 1000), HandlingMicroseconds(setAsio, 1000));
     }
-    std::printf("answers sent by the panel: %ld\n", host.AnswersSent());
+
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
+    InitCommonControlsEx(&controls);
+    char instance[64];
+    std::snprintf(instance, sizeof(instance), "remote-bench-%lu", GetCurrentProcessId());
+    if (!sim::Attach(instance)) {
+        std::fprintf(stderr, "remote_bench: no virtual device\n");
+        return 1;
+    }
+    sim::ResetDevice();
+    InstallDeviceApi(&sim::DeviceTable());
+    InstallAdapterInfoSource(LoopbackAdapter);
+    RemoteSwitchOn remoteSwitch;
+
+    // The panel's ASIO page owns the real block; the driver's settings it
+    // stores when it closes are put back as they were.
+    CStatusBlock block;
+    uint32_t savedSize = 0, savedBits = 0;
+    bool met = true;
+    {
+        PanelThread panel;
+        if (!panel.Port() || FAILED(block.OpenExisting())) {
+            std::fprintf(stderr, "remote_bench: the panel's remote control did not start\n");
+            return 1;
+        }
+        savedSize = block.ReadOr(&StatusBlockLayout::bufferSize, 100);
+        savedBits = block.ReadOr(&StatusBlockLayout::bitsPerSample, 16);
+        std::printf("remote_bench: %d requests per run to the panel's main dialog on 127.0.0.1 port %u\n", requests,
+                    panel.Port());
+        const std::string getStatus = R"({"api":"get_status"})";
+        const std::string setAsio = R"({"api":"set_asio_status","input":{"buffer_size":"20","bit":"24"}})";
+        Measure(panel.Port(), getStatus, 1, 200);  // warm-up
+        for (int senders : {1, 4}) {
+            Run status = Measure(panel.Port(), getStatus, senders, requests / senders);
+            Print("get_status", senders, status);
+            Print("set_asio_status", senders, Measure(panel.Port(), setAsio, senders, requests / senders));
+            if (senders == 1) {
+                double rate = status.seconds > 0 ? double(status.roundTripsMs.size()) / status.seconds : 0;
+                met = rate >= 2000 && Percentile(status.roundTripsMs, 0.99) < 2.0;
+                std::printf("get_status goal (2000 requests/s, p99 under 2 ms): %s\n", met ? "met" : "missed");
+            }
+        }
+        block.Write(&StatusBlockLayout::bufferSize, savedSize);
+        block.Write(&StatusBlockLayout::bitsPerSample, savedBits);
+    }
+    block.Close();
+    InstallDeviceApi(nullptr);
     return 0;
 }

@@ -218,6 +218,16 @@ void CTarnACPLDlg::RemoteSide::PressVolumeKey(bool up) {
 
 // ---------------------------------------------------------------- the "Remote Control" group
 
+// An address control redraws its four fields on every change, which costs
+// more than answering a request: the same display again changes nothing.
+void CTarnACPLDlg::RemoteSide::SetRemoteAddressDisplay(DWORD address, bool show) {
+    if (m_remoteDisplaySet && m_remoteDisplayShown == show && (m_remoteDisplayAddress == address || !show)) return;
+    m_dialog.SetRemoteAddressDisplay(address, show);
+    m_remoteDisplaySet = true;
+    m_remoteDisplayAddress = address;
+    m_remoteDisplayShown = show;
+}
+
 void CTarnACPLDlg::RemoteSide::SetNetworkServerText(const char* text) { m_dialog.SetItemText(IDC_NETWORK_SERVER, text); }
 
 void CTarnACPLDlg::RemoteSide::EnableNetworkServer(bool enable) {

@@ -42,7 +42,7 @@ public:
     HWND MainWindow() override { return m_dialog.m_window; }
     IRemotePanel& Panel() override { return *this; }
     void SetLocalAddressDisplay(DWORD address) override { m_dialog.SetLocalAddressDisplay(address); }
-    void SetRemoteAddressDisplay(DWORD address, bool show) override { m_dialog.SetRemoteAddressDisplay(address, show); }
+    void SetRemoteAddressDisplay(DWORD address, bool show) override;
     void SetNetworkServerText(const char* text) override;
     void EnableNetworkServer(bool enable) override;
     bool ModeSwitched() override { return m_dialog.m_modeSwitched != 0; }
@@ -56,4 +56,8 @@ private:
     void NotifyWindow(UINT message, WPARAM wParam = 0);
 
     CTarnACPLDlg& m_dialog;
+    // What the remote address display (1080) was last given.
+    bool m_remoteDisplaySet = false;
+    DWORD m_remoteDisplayAddress = 0;
+    bool m_remoteDisplayShown = false;
 };

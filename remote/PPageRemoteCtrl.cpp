@@ -50,6 +50,7 @@ CPPageRemoteCtrl::~CPPageRemoteCtrl() {
 void CPPageRemoteCtrl::StopRunningService() {
     if (m_active) StopUdpService(m_service.get());
     m_active = 0;
+    m_protocol.CloseReplySocket();
 }
 
 BOOL CPPageRemoteCtrl::OnInitDialog() {
@@ -70,6 +71,7 @@ void CPPageRemoteCtrl::OnActivateService() {
     m_host.ClearModeSwitched();
     if (m_active) {
         StopUdpService(m_service.get());
+        m_protocol.CloseReplySocket();
         SetItemText(IDC_RMT_ACTIVATE, kActivate);
         m_host.SetNetworkServerText(kNetworkServer);
         m_active = 0;
@@ -103,12 +105,17 @@ void CPPageRemoteCtrl::OpenNetworkSetting() {
 void CPPageRemoteCtrl::HandleDatagram(const void* slot) { m_protocol.HandleDatagram(slot, kUdpSlotSize); }
 
 void CPPageRemoteCtrl::ShowControllerAddress(uint32_t address, bool keepMainDisplay) {
-    SendItem(IDC_RMT_REMOTE_IP, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+    ShowProbeAddress(address);
     m_host.SetRemoteAddressDisplay(address, keepMainDisplay);
 }
 
+// An address control redraws its four fields on every change, which costs
+// more than answering a request: the same controller again changes nothing.
 void CPPageRemoteCtrl::ShowProbeAddress(uint32_t address) {
+    if (m_remoteShown && m_remoteAddress == address) return;
     SendItem(IDC_RMT_REMOTE_IP, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+    m_remoteShown = true;
+    m_remoteAddress = address;
 }
 
 void CPPageRemoteCtrl::OnRefreshAdapters() {

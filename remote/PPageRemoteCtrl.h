@@ -52,4 +52,6 @@ private:
     int m_active = 0;
     AdapterTable m_table = {};
     RemoteProtocol m_protocol;
+    bool m_remoteShown = false;  // what control 1021 shows
+    uint32_t m_remoteAddress = 0;
 };

@@ -14,19 +14,19 @@
 
 namespace {
 
-HRESULT SendWithUdp(void*, const void* data, int length, uint32_t address, uint16_t port) {
-    return SendUdpDatagram(data, length, address, port);
+HRESULT SendWithReplySocket(void* socket, const void* data, int length, uint32_t address, uint16_t port) {
+    return static_cast<UdpReplySocket*>(socket)->Send(data, length, address, port);
 }
 
 }  // namespace
 
 RemoteProtocol::RemoteProtocol(IRemotePanel& panel, IRemoteDisplay& display)
     : m_panel(panel),
-      m_display(display), m_send(SendWithUdp), m_blockName(kStatusBlockName), m_windowTitle(kPanelWindowTitle) {}
+      m_display(display), m_send(SendWithReplySocket), m_sendContext(&m_replySocket), m_blockName(kStatusBlockName), m_windowTitle(kPanelWindowTitle) {}
 
 void RemoteProtocol::SetSender(RemoteSendFunction send, void* context) {
-    m_send = send ? send : SendWithUdp;
-    m_sendContext = send ? context : nullptr;
+    m_send = send ? send : SendWithReplySocket;
+    m_sendContext = send ? context : &m_replySocket;
 }
 
 void RemoteProtocol::Answer(std::string answer, uint32_t address, uint16_t port) {
@@ -53,11 +53,14 @@ void RemoteProtocol::HandleDatagram(const void* slot, size_t slotSize) {
         return;
     }
     size_t length = strnlen(payload, room);
-    // One debugger write per datagram: each costs a round trip to the system.
-    std::string trace = "Received UDP packet\n---------------------\n";
-    trace.append(payload, length);
-    trace += "\n";
-    OutputDebugStringA(trace.c_str());
+    // One debugger write per datagram, and only for a debugger that listens:
+    // each costs a round trip to the system.
+    if (IsDebuggerPresent()) {
+        std::string trace = "Received UDP packet\n---------------------\n";
+        trace.append(payload, length);
+        trace += "\n";
+        OutputDebugStringA(trace.c_str());
+    }
     HandleRemoteCommand(payload, length, address, from.sin_port);
 }
 

@@ -5,6 +5,7 @@
 #include "RemotePanel.h"
 #include "RemoteRecords.h"
 #include "RemoteRequest.h"
+#include "UdpSend.h"
 
 #include <rapidjson/document.h>
 
@@ -28,6 +29,8 @@ public:
     const std::string& LastAnswer() const { return m_lastAnswer; }
 
     void SetSender(RemoteSendFunction send, void* context);
+    // When the service stops: the answers' socket goes with it.
+    void CloseReplySocket() { m_replySocket.Close(); }
     // The shared status block and the window told to refresh its ASIO page.
     void SetStatusBlockName(const char* name) { m_blockName = name; }
     void SetPanelWindowTitle(const char* title) { m_windowTitle = title; }
@@ -41,6 +44,9 @@ private:
     IRemotePanel& m_panel;
     IRemoteDisplay& m_display;
     std::string m_lastAnswer;
+    // Answers leave from this socket, kept while the protocol lives; never
+    // the service port.
+    UdpReplySocket m_replySocket;
     RemoteSendFunction m_send;
     void* m_sendContext = nullptr;
     std::string m_blockName;

@@ -31,8 +31,10 @@ private:
     SOCKET m_socket = INVALID_SOCKET;
 };
 
-// One debugger write per datagram: each costs a round trip to the system.
+// One debugger write per datagram, and only for a debugger that listens:
+// each costs a round trip to the system.
 void TraceSent(const void* data, int length) {
+    if (!IsDebuggerPresent()) return;
     static const char kHeader[] = "---------pszUdpData------------\n";
     char text[sizeof(kHeader) + kRemoteAnswerRoom + 1];
     size_t header = sizeof(kHeader) - 1;
@@ -44,20 +46,48 @@ void TraceSent(const void* data, int length) {
     OutputDebugStringA(text);
 }
 
+HRESULT SendFrom(SOCKET sock, const void* data, int length, uint32_t address, uint16_t portNetworkOrder) {
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = portNetworkOrder;
+    to.sin_addr.s_addr = htonl(address);
+    int sent = sendto(sock, static_cast<const char*>(data), length, 0, reinterpret_cast<const sockaddr*>(&to),
+                      sizeof(to));
+    TraceSent(data, length);
+    return sent == length ? S_OK : E_FAIL;
+}
+
 }  // namespace
 
 HRESULT SendUdpDatagram(const void* data, int length, uint32_t address, uint16_t portNetworkOrder) {
     if ((!data && length) || length < 0) return E_FAIL;
     OneShotSocket sock;
     if (sock.Get() == INVALID_SOCKET) return E_FAIL;
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = portNetworkOrder;
-    to.sin_addr.s_addr = htonl(address);
-    int sent = sendto(sock.Get(), static_cast<const char*>(data), length, 0, reinterpret_cast<const sockaddr*>(&to),
-                      sizeof(to));
-    TraceSent(data, length);
-    return sent == length ? S_OK : E_FAIL;
+    return SendFrom(sock.Get(), data, length, address, portNetworkOrder);
+}
+
+HRESULT UdpReplySocket::Send(const void* data, int length, uint32_t address, uint16_t portNetworkOrder) {
+    if ((!data && length) || length < 0) return E_FAIL;
+    if (!m_started) {
+        WSADATA wsa;
+        m_started = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+        if (!m_started) return E_FAIL;
+    }
+    if (m_socket == INVALID_SOCKET) m_socket = socket(AF_INET, SOCK_DGRAM, 0);
+    if (m_socket == INVALID_SOCKET) return E_FAIL;
+    HRESULT hr = SendFrom(m_socket, data, length, address, portNetworkOrder);
+    if (FAILED(hr)) {
+        closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+    return hr;
+}
+
+void UdpReplySocket::Close() {
+    if (m_socket != INVALID_SOCKET) closesocket(m_socket);
+    m_socket = INVALID_SOCKET;
+    if (m_started) WSACleanup();
+    m_started = false;
 }
 
 HRESULT BroadcastUdpDatagram(uint32_t mask, uint32_t address, uint16_t port, const void* data, int length) {

@@ -8,6 +8,8 @@
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
 #include "panel/PanelIds.h"
+#include "panel/PanelSwitches.h"
+#include "remote/RemoteClient.h"
 #include "simulator/SimDevice.h"
 #include "tests/panel/PanelTestSupport.h"
 #include "tests/support/ChildProcess.h"
@@ -91,11 +93,11 @@ protected:
     }
 
     // Starts the program without waiting for it; true once its window exists.
-    bool StartPanel() {
+    bool StartPanel(const std::string& arguments = "") {
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};
-        std::string command = "\"" + panel + "\"";
+        std::string command = "\"" + panel + "\" " + arguments;
         if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
             return false;
         }
@@ -123,7 +125,11 @@ protected:
 TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     PutSettingDword(kValueBufferSize, 200);
     PutSettingDword(kValueBitsPerSample, 16);
-    ASSERT_TRUE(StartPanel());
+    // With the remote control allowed and started from the command line on
+    // a free loopback-reachable port.
+    PutPanelSwitch(kPanelSwitchKeyWow, kSwitchRmtCtrl, 1);
+    const uint16_t remotePort = RemoteClient().LocalPort();
+    ASSERT_TRUE(StartPanel("/remote:" + std::to_string(remotePort)));
 
     // Started before any driver: the panel made the block from the driver's key.
     CStatusBlock block;
@@ -132,6 +138,26 @@ TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     EXPECT_EQ(1u, block.ReadOr(&Layout::settingsLoaded, 0));
     ASSERT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "UNLOAD"; }, 5000));
     EXPECT_EQ("20", Text(Control(IDC_ASIO_PAGE_BUFFER)));
+
+    // A controller finds it, reads it and sets the ASIO preferences.
+    EXPECT_EQ("Deactivate", Text(Control(IDC_NETWORK_SERVER)));
+    auto remote = [&](const std::string& command) {
+        return RunChild("\"" + SiblingProgram("velmor-remote.exe") + "\" --host 127.0.0.1 --port " +
+                        std::to_string(remotePort) + " --timeout 5000 " + command);
+    };
+    ChildResult found = remote("probe");
+    EXPECT_EQ(0u, found.exitCode) << found.output;
+    EXPECT_NE(std::string::npos, found.output.find("127.0.0.1")) << found.output;
+    ChildResult status = remote("--json status");
+    EXPECT_EQ(0u, status.exitCode) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find(R"("asio":{"buffer_size":"20","bit":"16"})")) << status.output;
+    ChildResult set = remote("set-asio --buffer-ms 40 --bit 24");
+    EXPECT_EQ(0u, set.exitCode) << set.output;
+    status = remote("--json status");
+    EXPECT_NE(std::string::npos, status.output.find(R"("asio":{"buffer_size":"40","bit":"24"})")) << status.output;
+    EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_BUFFER)) == "40"; }, 3000));
+    remote("set-asio --buffer-ms 20 --bit 16");
+    EXPECT_EQ(200u, block.ReadOr(&Layout::bufferSize, 0));
 
     // A second start gives way to the running panel and ends at once.
     ChildResult second = RunChild("\"" + panel + "\"", kStartTimeoutMs);

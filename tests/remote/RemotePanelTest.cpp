@@ -51,7 +51,7 @@ ULONG WINAPI LoopbackAdapter(PIP_ADAPTER_INFO info, PULONG size) {
     return ERROR_SUCCESS;
 }
 
-// A port nobody holds right now, and whether a port can be bound (is free).
+// Whether a port can be bound (is free).
 bool PortFree(uint16_t port) {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     sockaddr_in address = {};
@@ -63,17 +63,8 @@ bool PortFree(uint16_t port) {
     return bound;
 }
 
-uint16_t FreePort() {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(kLoopback);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    return ntohs(address.sin_port);
-}
+// A port nobody holds right now: the one a fresh client was given.
+uint16_t FreePort() { return RemoteClient().LocalPort(); }
 
 std::string Number(uint32_t value) { return std::to_string(value); }
 
@@ -112,10 +103,12 @@ protected:
         ASSERT_EQ(S_OK, block.Open());
     }
     // One request; this thread is the panel's user-interface thread.
-    std::string Ask(const std::string& request, DWORD timeoutMs = 3000) {
+    std::string Ask(const std::string& request, DWORD timeoutMs = 3000, uint16_t* fromPort = nullptr) {
         std::string answer;
+        sockaddr_in from = {};
         if (!client.Send(kLoopback, port, request.data(), static_cast<int>(request.size()))) return "(not sent)";
-        if (!PumpUntil([&] { return client.Receive(kLoopback, 1, &answer); }, timeoutMs)) return "(no answer)";
+        if (!PumpUntil([&] { return client.Receive(kLoopback, 1, &answer, &from); }, timeoutMs)) return "(no answer)";
+        if (fromPort) *fromPort = ntohs(from.sin_port);
         return answer;
     }
     std::string Text(int id) { return WindowText(GetDlgItem(dialog->Hwnd(), id)); }
@@ -155,6 +148,17 @@ TEST_F(RemotePanel, AsioModeAnswersFromTheStatusBlock) {
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
     DWORD shown = 0;
     SendMessageA(GetDlgItem(dialog->Hwnd(), IDC_REMOTE_IP), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&shown));
+    EXPECT_EQ(kLoopback, shown);
+    // A failed request clears it; the next good one from the same controller shows it again.
+    HWND display = GetDlgItem(dialog->Hwnd(), IDC_REMOTE_IP);
+    EXPECT_EQ(R"({"status":"fail","output":{},"error":"no"})", Ask(R"({"api":"nope"})"));
+    EXPECT_NE(0, SendMessageA(display, IPM_ISBLANK, 0, 0));
+    EXPECT_EQ(R"({"status":"fail","output":{},"error":"no"})", Ask(R"({"api":"nope"})"));
+    EXPECT_NE(0, SendMessageA(display, IPM_ISBLANK, 0, 0));
+    Ask(R"({"api":"velmor"})");
+    EXPECT_EQ(0, SendMessageA(display, IPM_ISBLANK, 0, 0));
+    shown = 0;
+    SendMessageA(display, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&shown));
     EXPECT_EQ(kLoopback, shown);
 
     // A write reaches the block and the ASIO page at once.
@@ -283,6 +287,25 @@ TEST_F(RemotePanel, UnplugStopsTheServiceAndPlugOffersItAgain) {
     Command(IDC_NETWORK_SERVER);
     EXPECT_TRUE(Running());
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
+}
+
+TEST_F(RemotePanel, AnswersLeaveFromOneSocketThatIsNotTheService) {
+    Start(kWindowsLater);
+    ASSERT_TRUE(Running());
+    const std::string ok = R"({"status":"ok","output":{},"error":"no"})";
+    uint16_t first = 0, second = 0, probe = 0;
+    EXPECT_EQ(ok, Ask(R"({"api":"velmor"})", 3000, &first));
+    EXPECT_EQ(ok, Ask(R"({"api":"velmor"})", 3000, &second));
+    EXPECT_EQ(std::string(1, '\0'), Ask("", 3000, &probe));
+    EXPECT_NE(port, first);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first, probe);
+    // Stopped and started again: still answered.
+    Command(IDC_NETWORK_SERVER);
+    Command(IDC_NETWORK_SERVER);
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(ok, Ask(R"({"api":"velmor"})", 3000, &second));
+    EXPECT_NE(port, second);
 }
 
 TEST_F(RemotePanel, VolumeKeyIsAnsweredAfterItsHold) {
