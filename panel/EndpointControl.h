@@ -101,6 +101,9 @@ public:
     // Null past the count.
     const EndpointRecord* RenderEndpoint(UINT index) const;
     const EndpointRecord* CaptureEndpoint(UINT index) const;
+    // The same for the pages, which store the mute state they set.
+    EndpointRecord* RenderEndpoint(UINT index) { return index < renderCount_ ? &render_[index] : nullptr; }
+    EndpointRecord* CaptureEndpoint(UINT index) { return index < captureCount_ ? &capture_[index] : nullptr; }
     WORD VendorId() const { return vendorId_; }
     WORD ProductId() const { return productId_; }
 

@@ -3,6 +3,8 @@
 #include "DeviceMatch.h"
 #include "PPageASIO.h"
 #include "PPageInformation.h"
+#include "PPagePlay.h"
+#include "PPageRecord.h"
 #include "PanelIds.h"
 #include "TarnACPLDlgRemote.h"
 #include "panel/EndpointControl.h"
@@ -255,9 +257,7 @@ void CTarnACPLDlg::BuildPages() {
     if (m_switches.playRec == 0) {
         m_playAvailable = 0;
     } else if (m_playAvailable && m_playbackMode) {
-        // The Playback page proper comes with its own class; until then the
-        // template stands alone.
-        std::unique_ptr<CDialog> page(new (std::nothrow) CDialog(IDD_PAGE_PLAY));
+        std::unique_ptr<CPPagePlay> page(new (std::nothrow) CPPagePlay(this));
         if (page && page->Create(Hwnd())) {
             m_pagePlay = page.get();
             AppendPage(std::move(page), "Playback");
@@ -284,7 +284,7 @@ void CTarnACPLDlg::BuildPages() {
     if (m_switches.playRec == 0) {
         m_recAvailable = 0;
     } else if (m_recAvailable) {
-        std::unique_ptr<CDialog> page(new (std::nothrow) CDialog(IDD_PAGE_RECORD));
+        std::unique_ptr<CPPageRecord> page(new (std::nothrow) CPPageRecord(this));
         if (page && page->Create(Hwnd())) {
             m_pageRecord = page.get();
             AppendPage(std::move(page), "Record");
@@ -311,7 +311,7 @@ void CTarnACPLDlg::BuildPages() {
         ShowItem(IDC_DEVICE_STREAM, false);
         ShowGroup(kAsioStatics, CountOf(kAsioStatics), false);
         ShowItem(IDC_ASIO_STREAM, false);
-        std::unique_ptr<CDialog> companion(new (std::nothrow) CDialog(IDD_PAGE_PLAY));
+        std::unique_ptr<CPPagePlay> companion(new (std::nothrow) CPPagePlay(this));
         m_companion.reset();
         if (companion && companion->Create(Hwnd())) {
             m_pagePlay = companion.get();
@@ -373,7 +373,9 @@ void CTarnACPLDlg::DestroyPages() {
     // The companion feeds statics of pages that no longer exist: it goes too
     // (an ASIO page stores the driver's settings as it goes).
     m_companion.reset();
-    m_pagePlay = m_pageRecord = m_pageInformation = nullptr;
+    m_pagePlay = nullptr;
+    m_pageRecord = nullptr;
+    m_pageInformation = nullptr;
     m_pageAsio = nullptr;
     m_pageCount = 0;
     m_asioIndex = 0;
@@ -535,15 +537,19 @@ HRESULT CTarnACPLDlg::GetRecordMute(UINT input, BOOL* mute) {
 }
 
 HRESULT CTarnACPLDlg::GetPlaybackMute(BOOL* mute) {
-    const EndpointRecord* render = m_endpoints ? m_endpoints->RenderEndpoint(0) : nullptr;
+    EndpointRecord* render = m_endpoints ? m_endpoints->RenderEndpoint(0) : nullptr;
     if (!render || !render->mute[0] || !mute) return E_FAIL;
-    return render->mute[0]->GetMute(mute);
+    HRESULT hr = render->mute[0]->GetMute(mute);
+    if (SUCCEEDED(hr)) render->muteState[0] = *mute;
+    return hr;
 }
 
 HRESULT CTarnACPLDlg::SetRecordMute(UINT input, BOOL mute) {
-    const EndpointRecord* capture = m_endpoints ? m_endpoints->CaptureEndpoint(input) : nullptr;
+    EndpointRecord* capture = m_endpoints ? m_endpoints->CaptureEndpoint(input) : nullptr;
     if (!capture || !capture->mute[0]) return E_FAIL;
-    return capture->mute[0]->SetMute(mute, nullptr);
+    HRESULT hr = capture->mute[0]->SetMute(mute, nullptr);
+    if (SUCCEEDED(hr)) capture->muteState[0] = mute;
+    return hr;
 }
 
 HRESULT CTarnACPLDlg::SelectRecordInput(UINT input) {
@@ -594,11 +600,12 @@ void CTarnACPLDlg::Poll() {
     if (m_audioDevice != INVALID_HANDLE_VALUE) {
         ULONG streaming = 0, reserved = 0, rate = 0, bits = 0;
         HRESULT hr = QueryDeviceStreamStatus(m_audioDevice, &streaming, &reserved, &rate, &bits);
-        // The Playback page's device-format display takes (hr, streaming,
-        // rate, bits, first tick) here once it exists.
-        (void)hr;
+        if (m_pagePlay) {
+            m_pagePlay->ShowDeviceFormat(hr, streaming != 0, static_cast<int>(rate), static_cast<int>(bits),
+                                         m_firstTick != 0);
+        }
     } else {
-        // ... and a failed read here.
+        if (m_pagePlay) m_pagePlay->ShowDeviceFormat(E_FAIL, false, 0, 0, m_firstTick != 0);
         if (m_openRetry) {
             if (m_retryCountdown > 0) {
                 --m_retryCountdown;
@@ -672,20 +679,7 @@ void CTarnACPLDlg::HandleEndpointActive() {
 
 // ---------------------------------------------------------------- the Playback and Record pages' messages
 
-LRESULT CTarnACPLDlg::OnVolumeChanged(WPARAM, LPARAM) {
-    // Playback page: refresh volume and mute; Record page: the same (with those pages).
-    return 0;
-}
-
-LRESULT CTarnACPLDlg::OnPlayFormatChanged(WPARAM, LPARAM) {
-    // Playback page: re-select the current format (with that page).
-    return 0;
-}
-
-LRESULT CTarnACPLDlg::OnRecFormatChanged(WPARAM, LPARAM) {
-    // Record page: refresh from input wParam (with that page).
-    return 0;
-}
+// The Playback and Record pages' messages are in TarnACPLDlgPlayRecord.cpp.
 
 LRESULT CTarnACPLDlg::OnRemoteDatagram(WPARAM, LPARAM slot) {
     if (m_pageRemote && slot) m_pageRemote->HandleDatagram(reinterpret_cast<const void*>(slot));

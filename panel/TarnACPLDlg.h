@@ -17,6 +17,8 @@
 #include <memory>
 
 class CPPageASIO;
+class CPPagePlay;
+class CPPageRecord;
 class CPPageRemoteCtrl;
 class CStatusBlock;
 class EndpointControl;
@@ -68,6 +70,13 @@ public:
     void SetRecordInputCount(int count) { m_recInputCount = count; }
     void SetLocalAddressDisplay(DWORD address);
     void SetRemoteAddressDisplay(DWORD address, bool show);
+    // The Playback page's format once the endpoint took it (TarnACPLDlgPlayRecord.cpp).
+    void StorePlaybackFormat(DWORD rate, WORD bits);
+    DWORD PlaybackRate() const { return m_playRate; }
+    WORD PlaybackBits() const { return m_playBits; }
+    DWORD RecordRate() const { return m_recRate; }
+    WORD RecordBits() const { return m_recBits; }
+    int RecordInputCount() const { return m_recInputCount; }
 
     // What tests and the later pages read.
     int VersionCode() const { return m_versionCode; }
@@ -80,8 +89,8 @@ public:
     const char* PageTitle(int index) const;
     CDialog* Page(int index) const;
     CPPageASIO* AsioPage() const { return m_pageAsio; }
-    CDialog* PlaybackPage() const { return m_pagePlay; }
-    CDialog* RecordPage() const { return m_pageRecord; }
+    CPPagePlay* PlaybackPage() const { return m_pagePlay; }
+    CPPageRecord* RecordPage() const { return m_pageRecord; }
     bool PlaybackAvailable() const { return m_playAvailable != 0; }
     bool RecordAvailable() const { return m_recAvailable != 0; }
     bool AsioAvailable() const { return m_asioAvailable != 0; }
@@ -163,8 +172,8 @@ private:
     // Pages: those in the list are owned by it; the hidden companion (the ASIO
     // page in Playback mode, the Playback page in ASIO mode) and the
     // remote-control page are owned beside it.
-    CDialog* m_pagePlay = nullptr;
-    CDialog* m_pageRecord = nullptr;
+    CPPagePlay* m_pagePlay = nullptr;
+    CPPageRecord* m_pageRecord = nullptr;
     CPPageASIO* m_pageAsio = nullptr;
     CPPageRemoteCtrl* m_pageRemote = nullptr;
     CDialog* m_pageInformation = nullptr;

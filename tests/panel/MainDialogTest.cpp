@@ -3,7 +3,9 @@
 #include "device/DeviceApi.h"
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
+#include "panel/EndpointControl.h"
 #include "panel/PPageASIO.h"
+#include "panel/PPagePlay.h"
 #include "panel/PanelIds.h"
 #include "panel/PanelSwitches.h"
 #include "panel/TarnACPLDlg.h"
@@ -370,9 +372,11 @@ TEST_F(MainDialog, PollReportsEndpointFormatsThatDifferFromTheShownOnes) {
     PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
     Start(kWindows7);
     HWND window = dialog->Hwnd();
+    // The pages showed the formats as they were built; one changes elsewhere.
+    ASSERT_EQ(S_OK, dialog->Endpoints()->SetRenderFormat(16, 88200));
     Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED);
     Tick();
-    EXPECT_EQ(1u, Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED).size());  // nothing shown yet
+    EXPECT_EQ(1u, Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED).size());
 
     DWORD rate = 0;
     WORD bits = 0;
@@ -383,10 +387,11 @@ TEST_F(MainDialog, PollReportsEndpointFormatsThatDifferFromTheShownOnes) {
     EXPECT_TRUE(Posted(window, WM_PANEL_PLAY_FORMAT_CHANGED).empty());
 
     // Record inputs: each one whose format differs from the stored one, by index.
-    dialog->SetRecordInputCount(2);
+    ASSERT_EQ(2, dialog->RecordInputCount());
+    ASSERT_EQ(S_OK, dialog->Endpoints()->SetCaptureFormat(1, 16, 88200));
     Posted(window, WM_PANEL_REC_FORMAT_CHANGED);
     Tick();
-    EXPECT_EQ(std::vector<WPARAM>({0, 1}), Posted(window, WM_PANEL_REC_FORMAT_CHANGED));
+    EXPECT_EQ(std::vector<WPARAM>({1}), Posted(window, WM_PANEL_REC_FORMAT_CHANGED));
     ASSERT_EQ(S_OK, dialog->GetRecordFormat(1, &rate, &bits));
     Tick();
     std::vector<WPARAM> after = Posted(window, WM_PANEL_REC_FORMAT_CHANGED);

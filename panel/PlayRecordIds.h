@@ -1,0 +1,43 @@
+// Control ids of the Playback page (template 107) and the Record page
+// (template 108), shared by the code and the templates (windres reads this
+// header too, so it holds only #define lines).
+#pragma once
+
+// Playback page.
+#define IDC_PLAY_FORMAT 1045
+#define IDC_PLAY_DEVICE_FORMAT 1050
+#define IDC_PLAY_RATE384000 1046
+#define IDC_PLAY_RATE352800 1047
+#define IDC_PLAY_RATE192000 1048
+#define IDC_PLAY_RATE176400 1049
+#define IDC_PLAY_RATE96000 1001
+#define IDC_PLAY_RATE88200 1002
+#define IDC_PLAY_RATE48000 1003
+#define IDC_PLAY_RATE44100 1004
+#define IDC_PLAY_RATE32000 1005
+#define IDC_PLAY_BITS32 1006
+#define IDC_PLAY_BITS24 1007
+#define IDC_PLAY_BITS16 1008
+#define IDC_PLAY_LEVEL_LEFT 1021
+#define IDC_PLAY_LEVEL_RIGHT 1022
+#define IDC_PLAY_MUTE 1024
+
+// Record page.
+#define IDC_REC_RATE384000 1047
+#define IDC_REC_RATE352800 1048
+#define IDC_REC_RATE192000 1049
+#define IDC_REC_RATE176400 1050
+#define IDC_REC_RATE96000 1007
+#define IDC_REC_RATE88200 1008
+#define IDC_REC_RATE48000 1009
+#define IDC_REC_RATE44100 1010
+#define IDC_REC_RATE32000 1011
+#define IDC_REC_BITS32 1012
+#define IDC_REC_BITS24 1013
+#define IDC_REC_BITS16 1014
+#define IDC_REC_INPUT 1025
+#define IDC_REC_LEVEL_LEFT 1026
+#define IDC_REC_LEVEL_RIGHT 1027
+#define IDC_REC_MUTE 1028
+#define IDC_REC_LABEL_LEFT 1029
+#define IDC_REC_LABEL_RIGHT 1030
