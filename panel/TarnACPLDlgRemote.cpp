@@ -1,10 +1,12 @@
 #include "TarnACPLDlgRemote.h"
 
 #include "PPageASIO.h"
+#include "PPagePlay.h"
+#include "PPageRecord.h"
 #include "PanelIds.h"
+#include "PlayRecordFormats.h"
 #include "panel/EndpointControl.h"
 
-#include "device/EndpointKeys.h"
 #include "device/StatusBlock.h"
 
 #include <cstdio>
@@ -21,20 +23,19 @@ HRESULT ReadRange(Read read, VolumeRange* range) {
     return hr;
 }
 
-void AddMaskedFormats(uint32_t rateMask, uint32_t depthMask, FormatLists* lists) {
-    for (int i = 0; i < kPanelRateCount; ++i) {
-        if (rateMask & (1u << i)) AddRate(lists, static_cast<int32_t>(kPanelRates[i]));
+// A page's supported-format record (rates, then depths, each with a count).
+void AddPageFormats(const int32_t* words, FormatLists* lists) {
+    int32_t rates = words[kFormatListRateCountAt];
+    for (int32_t i = 0; i < rates && i < kFormatListRateCountAt - kFormatListRatesAt; ++i) {
+        AddRate(lists, words[kFormatListRatesAt + i]);
     }
-    for (int i = 0; i < kPanelDepthCount; ++i) {
-        if (depthMask & (1u << i)) AddBits(lists, kPanelDepths[i]);
+    int32_t depths = words[kFormatListDepthCountAt];
+    for (int32_t i = 0; i < depths && i < kFormatListDepthCountAt - kFormatListDepthsAt; ++i) {
+        AddBits(lists, words[kFormatListDepthsAt + i]);
     }
 }
 
 }  // namespace
-
-void CTarnACPLDlg::RemoteSide::NotifyWindow(UINT message, WPARAM wParam) {
-    if (m_dialog.m_window) SendMessageA(m_dialog.m_window, message, wParam, 0);
-}
 
 // ---------------------------------------------------------------- playback
 
@@ -68,45 +69,46 @@ HRESULT CTarnACPLDlg::RemoteSide::SetPlaybackFormat(uint32_t rate, uint32_t bits
     EndpointControl* endpoints = m_dialog.m_endpoints.get();
     if (!endpoints || bits > 0xFFFF) return E_FAIL;
     HRESULT hr = endpoints->SetRenderFormat(static_cast<WORD>(bits), rate);
-    if (SUCCEEDED(hr)) {
-        m_dialog.m_playRate = rate;
-        m_dialog.m_playBits = static_cast<WORD>(bits);
-    }
+    if (SUCCEEDED(hr)) m_dialog.StorePlaybackFormat(rate, static_cast<WORD>(bits));
     return hr;
 }
 
 // The Playback page re-selects its format on this notice.
-void CTarnACPLDlg::RemoteSide::ReselectPlaybackFormat() { NotifyWindow(WM_PANEL_PLAY_FORMAT_CHANGED); }
+void CTarnACPLDlg::RemoteSide::ReselectPlaybackFormat() {
+    if (m_dialog.m_pagePlay) m_dialog.m_pagePlay->ReselectCurrentFormat();
+}
 
 HRESULT CTarnACPLDlg::RemoteSide::SetRenderVolume(float left, float right) {
     EndpointControl* endpoints = m_dialog.m_endpoints.get();
     if (!endpoints) return E_FAIL;
     HRESULT hr = endpoints->SetRenderVolume(left, right);
-    if (SUCCEEDED(hr)) NotifyWindow(WM_PANEL_VOLUME_CHANGED);
+    if (SUCCEEDED(hr) && m_dialog.m_pagePlay) m_dialog.m_pagePlay->RefreshVolume();
     return hr;
 }
 
 HRESULT CTarnACPLDlg::RemoteSide::SetPlaybackMute(bool mute) {
-    const EndpointRecord* render = m_dialog.m_endpoints ? m_dialog.m_endpoints->RenderEndpoint(0) : nullptr;
+    EndpointRecord* render = m_dialog.m_endpoints ? m_dialog.m_endpoints->RenderEndpoint(0) : nullptr;
     if (!render || !render->mute[0]) return E_FAIL;
     HRESULT hr = render->mute[0]->SetMute(mute ? TRUE : FALSE, nullptr);
-    if (SUCCEEDED(hr)) NotifyWindow(WM_PANEL_VOLUME_CHANGED);
+    if (SUCCEEDED(hr)) {
+        render->muteState[0] = mute ? TRUE : FALSE;
+        if (m_dialog.m_pagePlay) m_dialog.m_pagePlay->RefreshMute();
+    }
     return hr;
 }
 
 // ---------------------------------------------------------------- record inputs
 
-// The Record page's inputs once it told their count, else the device's
-// capture endpoints, which that page lists.
+// The Record page's list of inputs and their connector types; without
+// that page there are none.
 int CTarnACPLDlg::RemoteSide::RecordInputCount() {
-    if (m_dialog.m_recInputCount > 0) return m_dialog.m_recInputCount;
-    return m_dialog.m_endpoints ? static_cast<int>(m_dialog.m_endpoints->CaptureCount()) : 0;
+    return m_dialog.m_pageRecord ? m_dialog.m_pageRecord->InputCount() : 0;
 }
 
 bool CTarnACPLDlg::RemoteSide::IsLineInput(int input) {
-    const EndpointRecord* capture =
-        m_dialog.m_endpoints && input >= 0 ? m_dialog.m_endpoints->CaptureEndpoint(static_cast<UINT>(input)) : nullptr;
-    return capture && IsEqualGUID(capture->connectorSubtype, kKsNodeTypeLineConnector);
+    const CPPageRecord* page = m_dialog.m_pageRecord;
+    return page && input >= 0 && input < page->InputCount() && input < kMaxRecordInputs &&
+           IsLineConnector(page->InputConnectors()[input]);
 }
 
 HRESULT CTarnACPLDlg::RemoteSide::GetSelectedInput(int* input) {
@@ -143,48 +145,50 @@ HRESULT CTarnACPLDlg::RemoteSide::GetRecordMute(int input, bool* muted) {
     return hr;
 }
 
-// The Record page redraws the input's choice, format, volume and mute on
-// the record-format notice for that input.
+// Each change lets the Record page redraw what it changed.
 HRESULT CTarnACPLDlg::RemoteSide::SelectRecordInput(int input) {
     if (input < 0) return E_INVALIDARG;
     HRESULT hr = m_dialog.SelectRecordInput(static_cast<UINT>(input));
-    NotifyWindow(WM_PANEL_REC_FORMAT_CHANGED, static_cast<WPARAM>(input));
+    if (m_dialog.m_pageRecord) m_dialog.m_pageRecord->ReselectCurrentInput();
     return hr;
 }
 
 HRESULT CTarnACPLDlg::RemoteSide::SetRecordFormat(int input, uint32_t rate, uint32_t bits) {
     if (input < 0 || bits > 0xFFFF) return E_INVALIDARG;
     HRESULT hr = m_dialog.SetRecordFormat(static_cast<UINT>(input), rate, static_cast<WORD>(bits));
-    NotifyWindow(WM_PANEL_REC_FORMAT_CHANGED, static_cast<WPARAM>(input));
+    if (m_dialog.m_pageRecord) m_dialog.m_pageRecord->RefreshFromInput(static_cast<UINT>(input));
     return hr;
 }
 
 HRESULT CTarnACPLDlg::RemoteSide::SetCaptureVolume(int input, float left, float right) {
     if (input < 0) return E_INVALIDARG;
     HRESULT hr = m_dialog.SetRecordVolume(static_cast<UINT>(input), left, right);
-    NotifyWindow(WM_PANEL_VOLUME_CHANGED);
+    if (m_dialog.m_pageRecord) m_dialog.m_pageRecord->RefreshVolume();
     return hr;
 }
 
 HRESULT CTarnACPLDlg::RemoteSide::SetRecordMute(int input, bool mute) {
     if (input < 0) return E_INVALIDARG;
     HRESULT hr = m_dialog.SetRecordMute(static_cast<UINT>(input), mute ? TRUE : FALSE);
-    NotifyWindow(WM_PANEL_VOLUME_CHANGED);
+    if (m_dialog.m_pageRecord) m_dialog.m_pageRecord->RefreshMute();
     return hr;
 }
 
 // ---------------------------------------------------------------- status collection
 
-// The Playback and Record pages enable the format buttons the device's
-// filter offers; the lists follow the same masks.
+// The formats whose buttons the Playback and Record pages enable, the
+// record inputs from the last to the first, the ASIO page's lengths and depths.
 void CTarnACPLDlg::RemoteSide::CollectRemoteCapabilities(RemoteCapabilities* caps) {
     *caps = RemoteCapabilities();
-    if (m_dialog.m_playAvailable && m_dialog.m_pagePlay) {
-        AddMaskedFormats(m_dialog.m_masks.playRates, m_dialog.m_masks.playDepths, &caps->playback.lists);
+    PlayFormatList play;
+    if (m_dialog.m_playAvailable && m_dialog.m_pagePlay && SUCCEEDED(m_dialog.m_pagePlay->GetSupportedFormats(&play))) {
+        AddPageFormats(play.words, &caps->playback.lists);
         caps->playback.valid = 1;
     }
-    if (m_dialog.m_recAvailable && m_dialog.m_pageRecord) {
-        AddMaskedFormats(m_dialog.m_masks.recRates, m_dialog.m_masks.recDepths, &caps->record.lists);
+    RecordFormatList record;
+    if (m_dialog.m_recAvailable && m_dialog.m_pageRecord &&
+        SUCCEEDED(m_dialog.m_pageRecord->GetSupportedFormats(&record))) {
+        AddPageFormats(record.words, &caps->record.lists);
         for (int input = RecordInputCount() - 1; input >= 0; --input) AddRecordResource(caps, IsLineInput(input));
         caps->record.valid = 1;
     }
@@ -200,7 +204,7 @@ void CTarnACPLDlg::RemoteSide::GetStreamCopies(StreamCopies* copies) {
     *copies = StreamCopies();
     copies->playbackRate = static_cast<uint32_t>(status.deviceRate);
     copies->playbackBits = static_cast<uint32_t>(status.deviceBits);
-    copies->playbackShown = status.deviceLineShown != 0;
+    copies->playbackShown = m_dialog.m_pagePlay && m_dialog.m_pagePlay->DeviceFormatShown();
     copies->asioRate = static_cast<uint32_t>(status.asioRate);
     copies->asioBits = static_cast<uint32_t>(status.asioBits);
     copies->asioBufferMs = status.asioBufferMs;

@@ -51,10 +51,6 @@ public:
     void SetRemoteServiceState(int state) override { m_dialog.m_remoteState = state; }
 
 private:
-    // The Playback and Record pages redraw what the protocol changed through
-    // the main window's own notices.
-    void NotifyWindow(UINT message, WPARAM wParam = 0);
-
     CTarnACPLDlg& m_dialog;
     // What the remote address display (1080) was last given.
     bool m_remoteDisplaySet = false;

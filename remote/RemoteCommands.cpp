@@ -80,7 +80,7 @@ bool GatherRemoteStatus(IRemotePanel& panel, const char* blockName, RemoteStatus
             s->record.rate = static_cast<int32_t>(rate);
             s->record.bits = static_cast<int32_t>(bits);
             s->record.volume = VolumePercent(range);
-            CopyName(s->record.resource, selected == line ? kLineInName : kSpdifRxName);
+            CopyName(s->record.resource, selected == line ? kLineInName : kSpdifInName);
         } else {
             s->record.valid = 0;
         }
@@ -156,7 +156,7 @@ bool RunSetRecord(IRemotePanel& panel, const rapidjson::Value& request) {
     int selected = 0, line = -1;
     if (FAILED(panel.GetSelectedInput(&selected))) return false;
     if (FAILED(FindLineInput(panel, &line))) return false;
-    CopyName(setting.resource, selected == line ? kLineInName : kSpdifRxName);
+    CopyName(setting.resource, selected == line ? kLineInName : kSpdifInName);
     uint32_t rate = 0, bits = 0;
     if (FAILED(panel.GetRecordFormat(selected, &rate, &bits))) return false;
     setting.rate = static_cast<int32_t>(rate);
@@ -173,7 +173,7 @@ bool RunSetRecord(IRemotePanel& panel, const rapidjson::Value& request) {
     int input = -1;
     if (NameEquals(setting.resource, kLineInName)) {
         input = HighestInput(panel, true);
-    } else if (NameEquals(setting.resource, kSpdifRxName)) {
+    } else if (NameEquals(setting.resource, kSpdifInName)) {
         input = HighestInput(panel, false);
     }
     if (input < 0) return true;

@@ -4,6 +4,7 @@
 
 #include "device/PanelWindow.h"  // kPanelWindowTitle
 #include "panel/PanelIds.h"      // WM_PANEL_REMOTE_DATAGRAM, ID_PANEL_REFRESH_ASIO
+#include "panel/PlayRecordFormats.h"  // the record inputs' names kLineInName, kSpdifInName
 
 #include <windows.h>
 
@@ -25,6 +26,3 @@ constexpr int kRemoteAnswerRoom = 2048;
 // Controller notification: the word and its terminating zero, 18 bytes.
 constexpr char kControllerNotifyWord[] = "CorvaTechNotifyBC";
 constexpr int kControllerNotifyLength = sizeof(kControllerNotifyWord);
-
-constexpr char kLineInName[] = "Line In";
-constexpr char kSpdifRxName[] = "SPDIF Rx";

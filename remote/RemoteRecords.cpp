@@ -26,7 +26,7 @@ bool AddBits(FormatLists* lists, int32_t bits) {
 bool AddRecordResource(RemoteCapabilities* caps, bool isLineInput) {
     auto& record = caps->record;
     if (record.resourceCount < 0 || record.resourceCount >= kCapabilityResources) return false;
-    const char* name = isLineInput ? kLineInName : kSpdifRxName;
+    const char* name = isLineInput ? kLineInName : kSpdifInName;
     char* target = record.resources[record.resourceCount];
     std::memset(target, 0, kRemoteNameChars);
     std::memcpy(target, name, strnlen(name, kRemoteNameChars - 1));

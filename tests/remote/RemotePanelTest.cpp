@@ -9,6 +9,7 @@
 #include "device/StatusBlock.h"
 #include "panel/EndpointControl.h"
 #include "panel/PPageASIO.h"
+#include "panel/PPageRecord.h"
 #include "panel/PanelIds.h"
 #include "panel/PanelSwitches.h"
 #include "panel/TarnACPLDlg.h"
@@ -245,6 +246,39 @@ TEST_F(RemotePanel, PlaybackAndRecordFromTheEndpoints) {
               Ask(R"({"api":"set_playback_status","input":{"volume":50,"mode":"x"}})"));
     ASSERT_TRUE(sim::ReadEndpoint(sim::kDeviceRender, values));
     EXPECT_EQ(1u, values.mute);
+}
+
+TEST_F(RemotePanel, RecordInputChosenThroughTheRecordPage) {
+    Start(kWindows7);
+    ASSERT_TRUE(Running());
+    EndpointControl* endpoints = dialog->Endpoints();
+    ASSERT_NE(nullptr, endpoints);
+    CPPageRecord* page = dialog->RecordPage();
+    ASSERT_NE(nullptr, page);
+    ASSERT_EQ(S_OK, sim::SetRecordSelection(sim::kLineInFeedId));
+    page->ReselectCurrentInput();
+    const int lineInput = page->CurrentInput();
+
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
+              Ask(R"({"api":"set_record_status","input":{"resource":"SPDIF Rx","volume":60}})"));
+    UINT selected = 99;
+    ASSERT_EQ(S_OK, endpoints->GetSelectedInput(&selected));
+    EXPECT_NE(lineInput, static_cast<int>(selected));
+    EXPECT_EQ(static_cast<int>(selected), page->CurrentInput());
+    std::string status = Ask(R"({"api":"get_status"})");
+    EXPECT_NE(std::string::npos, status.find(R"("resource":"SPDIF Rx"})")) << status;
+
+    // An input name the device does not have changes nothing.
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
+              Ask(R"({"api":"set_record_status","input":{"resource":"Mic"}})"));
+    UINT still = 99;
+    ASSERT_EQ(S_OK, endpoints->GetSelectedInput(&still));
+    EXPECT_EQ(selected, still);
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
+              Ask(R"({"api":"set_record_status","input":{"resource":"Line In"}})"));
+    ASSERT_EQ(S_OK, endpoints->GetSelectedInput(&still));
+    EXPECT_EQ(lineInput, static_cast<int>(still));
+    EXPECT_EQ(lineInput, page->CurrentInput());
 }
 
 TEST_F(RemotePanel, ModeSwitchKeepsAnswering) {
