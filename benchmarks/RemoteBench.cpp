@@ -44,15 +44,21 @@ ULONG WINAPI LoopbackAdapter(PIP_ADAPTER_INFO info, PULONG size) {
     return ERROR_SUCCESS;
 }
 
-// "RmtCtrlPP" = 1 for the run; the value found before is put back.
+// "RmtCtrlPP" = 1 for the run; the value found before is put back, and keys
+// made for the run are removed again (the installer's test reads their absence).
 class RemoteSwitchOn {
 public:
     RemoteSwitchOn() {
+        HKEY parent = nullptr;
+        m_madeParent = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVendorKey, 0, KEY_READ, &parent) != ERROR_SUCCESS;
+        if (parent) RegCloseKey(parent);
+        DWORD disposition = 0;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPanelSwitchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
-                            nullptr) != ERROR_SUCCESS) {
+                            &disposition) != ERROR_SUCCESS) {
             m_key = nullptr;
             return;
         }
+        m_madeKey = disposition == REG_CREATED_NEW_KEY;
         DWORD size = sizeof(m_saved);
         m_had = RegQueryValueExA(m_key, kSwitchRmtCtrl, nullptr, nullptr, reinterpret_cast<BYTE*>(&m_saved), &size) ==
                 ERROR_SUCCESS;
@@ -67,10 +73,15 @@ public:
             RegDeleteValueA(m_key, kSwitchRmtCtrl);
         }
         RegCloseKey(m_key);
+        if (m_madeKey) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPanelSwitchKey);
+        if (m_madeParent) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kVendorKey);
     }
 
 private:
+    static constexpr char kVendorKey[] = "SOFTWARE\\Velmor";
     HKEY m_key = nullptr;
+    bool m_madeKey = false;
+    bool m_madeParent = false;
     bool m_had = false;
     DWORD m_saved = 0;
 };
