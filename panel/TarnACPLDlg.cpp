@@ -674,6 +674,9 @@ void CTarnACPLDlg::HandleEndpointActive() {
     if (m_audioDevice == INVALID_HANDLE_VALUE && !OpenAudioDevice() && !EndpointControlAvailable(m_versionCode)) {
         m_asioAvailable = 0;
     }
+    // A mode button pressed while the arrival waited has built pages since:
+    // they are replaced, not added to.
+    DestroyPages();
     BuildPages();
 }
 

@@ -427,6 +427,21 @@ TEST_F(MainDialog, EndpointLayoutRebuildsWhenTheEndpointBecomesActive) {
     EXPECT_STREQ("VelmorR5R6", dialog->Tray().Data().szTip);
 }
 
+// A mode button pressed while an arrival waits for its endpoints builds the
+// Information page; the endpoints' activation then replaces it, never adds to it.
+TEST_F(MainDialog, EndpointActivationAfterAModeSwitchReplacesThePages) {
+    PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+    Start(kWindows8);
+    DeviceNotice(DBT_DEVICEARRIVAL, "\\\\?\\USB#VID_3A45&PID_0452#5&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+    EXPECT_EQ(0, dialog->PageCount());
+    Command(IDC_MODE_ASIO);
+    EXPECT_EQ(Titles({"Information"}), PageTitles());
+    SendMessageA(dialog->Hwnd(), WM_PANEL_ENDPOINT_ACTIVE, 0, 0);
+    EXPECT_EQ(Titles({"Record", "ASIO"}), PageTitles());
+    EXPECT_EQ(Titles({"Record", "ASIO"}), Strip(IDC_TAB_ASIO));
+    EXPECT_EQ(1, dialog->AsioIndex());
+}
+
 // The virtual device, except that while hideServices is set no device names
 // its driver's service: the audio interface then cannot be opened.
 bool hideServices = false;
