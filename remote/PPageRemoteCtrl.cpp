@@ -43,6 +43,7 @@ CPPageRemoteCtrl::CPPageRemoteCtrl(IRemotePageHost& host, CPPageRemoteCtrl* prev
 }
 
 CPPageRemoteCtrl::~CPPageRemoteCtrl() {
+    *m_alive = false;
     StopRunningService();
     Destroy();
 }
@@ -95,7 +96,9 @@ void CPPageRemoteCtrl::OpenNetworkSetting() {
     if (m_table.count >= 1 && m_table.count <= kAdapterTableEntries && m_table.selected < kAdapterTableEntries) {
         dialog->Load(m_table);
     }
-    if (dialog->DoModal(m_host.MainWindow()) != IDOK) return;
+    std::shared_ptr<bool> alive = m_alive;
+    INT_PTR result = dialog->DoModal(m_host.MainWindow());
+    if (!*alive || result != IDOK) return;
     m_table = dialog->Table();
     if (m_table.count > 0 && m_table.selected >= 0 && m_table.selected < m_table.count) {
         m_host.SetLocalAddressDisplay(SelectedAdapterAddress(m_table));

@@ -54,4 +54,7 @@ private:
     RemoteProtocol m_protocol;
     bool m_remoteShown = false;  // what control 1021 shows
     uint32_t m_remoteAddress = 0;
+    // Cleared when the page goes: a modal loop run from the page may rebuild
+    // the main dialog's pages (a device change, the poll) and end this one.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

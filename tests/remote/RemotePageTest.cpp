@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -274,6 +275,39 @@ TEST_F(RemotePageTest, NotificationGoesThroughTheSelectedAdapter) {
     ASSERT_TRUE(listener.Receive(kLoopback, 5000, &datagram));
     EXPECT_EQ(std::string("CorvaTechNotifyBC", 18), datagram);
     EXPECT_TRUE(IsWindowEnabled(page->Item(IDC_RMT_NOTIFY)));
+}
+
+// The page a rebuild ends while its network-setting dialog is open.
+std::unique_ptr<CPPageRemoteCtrl> g_endingPage;
+std::atomic<bool> g_pageEnded{false};
+
+void CALLBACK EndPageFromTheModalLoop(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    g_endingPage.reset();
+    g_pageEnded = true;
+}
+
+TEST_F(RemotePageTest, PageEndedWhileItsNetworkSettingIsOpenTakesNothingBack) {
+    g_endingPage = MakePage(nullptr);
+    CPPageRemoteCtrl* page = g_endingPage.get();
+    host.page = nullptr;
+    const DWORD shownBefore = host.localAddress;
+    g_pageEnded = false;
+    // A device change or the poll, as the dialog's loop dispatches it.
+    SetTimer(nullptr, 0, 50, EndPageFromTheModalLoop);
+    std::thread user([&] {
+        HWND dialog = nullptr;
+        for (int i = 0; i < 500 && !dialog; ++i, Sleep(10)) dialog = FindWindowA(nullptr, "Network Setting (Remote Control)");
+        if (!dialog) return;
+        for (int i = 0; i < 500 && !g_pageEnded; ++i) Sleep(10);
+        SendMessageA(GetDlgItem(dialog, IDC_NIC_ADAPTERS), CB_SETCURSEL, 1, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_NIC_ADAPTERS, CBN_SELCHANGE), 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    page->OpenNetworkSetting();
+    user.join();
+    EXPECT_TRUE(g_pageEnded);
+    EXPECT_EQ(shownBefore, host.localAddress);
 }
 
 TEST_F(RemotePageTest, NetworkSettingStartsFromThePageTable) {
