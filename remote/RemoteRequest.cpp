@@ -34,6 +34,15 @@ bool StringIs(const Value& value, const char* word) { return value.IsString() &&
 
 int32_t DecimalOf(const Value& value) { return ReadDecimal(value.GetString(), value.GetStringLength()); }
 
+// A bit depth travels in 16 bits: a larger number fails the request rather
+// than wrap into a depth the controller never asked for ("65560" is not 24).
+bool TakeBits(const Value& value, uint16_t* bits) {
+    int32_t decimal = DecimalOf(value);
+    if (decimal > 0xFFFF) return false;
+    *bits = static_cast<uint16_t>(decimal);
+    return true;
+}
+
 // The checks all set_ commands share: every top-level member is "api"
 // naming this command or an "input" object whose members the taker accepts.
 // A taker returns false for a name or a JSON type it does not accept.
@@ -113,7 +122,7 @@ bool TakePlaybackRequest(const Value& request, PlaybackSetting* setting) {
             if (NameIs(name, "rate") && value.IsString()) {
                 taken.rate = DecimalOf(value);
             } else if (NameIs(name, "bit") && value.IsString()) {
-                taken.bits = static_cast<uint16_t>(DecimalOf(value));
+                if (!TakeBits(value, &taken.bits)) return false;
             } else if (NameIs(name, "volume") && value.IsInt()) {
                 taken.volume = value.GetInt();
             } else {
@@ -133,7 +142,7 @@ bool TakeRecordRequest(const Value& request, RecordSetting* setting) {
             if (NameIs(name, "rate") && value.IsString()) {
                 taken.rate = DecimalOf(value);
             } else if (NameIs(name, "bit") && value.IsString()) {
-                taken.bits = static_cast<uint16_t>(DecimalOf(value));
+                if (!TakeBits(value, &taken.bits)) return false;
             } else if (NameIs(name, "volume") && value.IsInt()) {
                 taken.volume = value.GetInt();
             } else if (NameIs(name, "resource") && value.IsString()) {

@@ -253,6 +253,7 @@ TEST_F(RemoteProtocolTest, SetPlaybackRefusals) {
              R"({"api":"set_playback_status","input":{"volume":50.5}})",     // a real
              R"({"api":"set_playback_status","input":{"volume":4294967296}})",
              R"({"api":"set_playback_status","input":{"rate":44100}})",      // rate as a number
+             R"({"api":"set_playback_status","input":{"bit":"65560"}})",     // would wrap to 24
              R"({"api":"set_playback_status","input":{"resource":"Line In"}})",
              R"({"api":"set_playback_status","input":[1]})",
              R"({"api":"set_playback_status","input":{},"x":1})",
