@@ -105,7 +105,10 @@ void CPPageRemoteCtrl::OpenNetworkSetting() {
     }
 }
 
-void CPPageRemoteCtrl::HandleDatagram(const void* slot) { m_protocol.HandleDatagram(slot, kUdpSlotSize); }
+void CPPageRemoteCtrl::HandleDatagram(const void* slot) {
+    if (!IsUdpServiceSlot(m_service.get(), slot)) return;
+    m_protocol.HandleDatagram(slot, kUdpSlotSize);
+}
 
 void CPPageRemoteCtrl::ShowControllerAddress(uint32_t address, bool keepMainDisplay) {
     ShowProbeAddress(address);

@@ -183,3 +183,11 @@ int32_t UdpServiceNextSlot(const UdpService* service) {
 uint16_t UdpServiceBoundPort(const UdpService* service) {
     return service && service->shared ? service->shared->boundPort.load() : 0;
 }
+
+bool IsUdpServiceSlot(const UdpService* service, const void* slot) {
+    if (!service || !service->ring || service->slotSize <= 0 || !slot) return false;
+    auto address = reinterpret_cast<uintptr_t>(slot);
+    auto begin = reinterpret_cast<uintptr_t>(service->ring);
+    uintptr_t span = static_cast<uintptr_t>(service->slotSize) * kUdpSlotCount;
+    return address >= begin && address - begin < span && (address - begin) % service->slotSize == 0;
+}

@@ -38,5 +38,9 @@ void StopUdpService(UdpService* service);
 
 // The slot index the next datagram goes into (0..7); for tests and traces.
 int32_t UdpServiceNextSlot(const UdpService* service);
+// True when slot is the start of one of the service's receive slots: the
+// datagram message carries a raw pointer, which any window may forge.
+bool IsUdpServiceSlot(const UdpService* service, const void* slot);
+
 // The port the socket is bound to (host order), 0 when not running.
 uint16_t UdpServiceBoundPort(const UdpService* service);

@@ -97,6 +97,12 @@ TEST(UdpService, HeldPortFailsStartAndAFreePortWorks) {
     EXPECT_EQ(nullptr, service.shared);
     EXPECT_EQ(INVALID_SOCKET, service.socket);
     EXPECT_EQ(S_OK, StartUdpService(&service, kUdpSlotSize, 0));
+    // Only the starts of the ring's own slots pass for a delivered datagram.
+    char forged[kUdpSlotSize] = {};
+    EXPECT_TRUE(IsUdpServiceSlot(&service, service.ring + kUdpSlotSize));
+    EXPECT_FALSE(IsUdpServiceSlot(&service, service.ring + 1));
+    EXPECT_FALSE(IsUdpServiceSlot(&service, service.ring + kUdpSlotCount * kUdpSlotSize));
+    EXPECT_FALSE(IsUdpServiceSlot(&service, forged));
     DWORD start = GetTickCount();
     StopUdpService(&service);  // nothing received: returns at once
     EXPECT_LT(GetTickCount() - start, 2000u);
