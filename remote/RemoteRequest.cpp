@@ -115,20 +115,27 @@ RequestKind ClassifyRequest(const Value& request, RemoteCommand* command) {
     return RequestKind::Failure;
 }
 
+// The format and volume members playback and record requests share: 1 taken,
+// 0 not one of them, -1 one of them with a value that fails the request.
+template <typename Setting>
+int TakeFormatMember(const Value& name, const Value& value, Setting* taken) {
+    if (NameIs(name, "rate") && value.IsString()) {
+        taken->rate = DecimalOf(value);
+    } else if (NameIs(name, "bit") && value.IsString()) {
+        if (!TakeBits(value, &taken->bits)) return -1;
+    } else if (NameIs(name, "volume") && value.IsInt()) {
+        taken->volume = value.GetInt();
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
 bool TakePlaybackRequest(const Value& request, PlaybackSetting* setting) {
     PlaybackSetting taken = *setting;
     bool passed = CheckAndTake(request, RemoteCommand::SetPlaybackStatus, [&](const Value& input) {
         return EachInputMember(input, [&](const Value& name, const Value& value) {
-            if (NameIs(name, "rate") && value.IsString()) {
-                taken.rate = DecimalOf(value);
-            } else if (NameIs(name, "bit") && value.IsString()) {
-                if (!TakeBits(value, &taken.bits)) return false;
-            } else if (NameIs(name, "volume") && value.IsInt()) {
-                taken.volume = value.GetInt();
-            } else {
-                return false;
-            }
-            return true;
+            return TakeFormatMember(name, value, &taken) > 0;
         });
     });
     if (passed) *setting = taken;
@@ -139,20 +146,13 @@ bool TakeRecordRequest(const Value& request, RecordSetting* setting) {
     RecordSetting taken = *setting;
     bool passed = CheckAndTake(request, RemoteCommand::SetRecordStatus, [&](const Value& input) {
         return EachInputMember(input, [&](const Value& name, const Value& value) {
-            if (NameIs(name, "rate") && value.IsString()) {
-                taken.rate = DecimalOf(value);
-            } else if (NameIs(name, "bit") && value.IsString()) {
-                if (!TakeBits(value, &taken.bits)) return false;
-            } else if (NameIs(name, "volume") && value.IsInt()) {
-                taken.volume = value.GetInt();
-            } else if (NameIs(name, "resource") && value.IsString()) {
-                // The name must fit the record with its terminator.
-                if (value.GetStringLength() >= sizeof(taken.resource)) return false;
-                std::memset(taken.resource, 0, sizeof(taken.resource));
-                std::memcpy(taken.resource, value.GetString(), value.GetStringLength());
-            } else {
-                return false;
-            }
+            int format = TakeFormatMember(name, value, &taken);
+            if (format != 0) return format > 0;
+            if (!NameIs(name, "resource") || !value.IsString()) return false;
+            // The name must fit the record with its terminator.
+            if (value.GetStringLength() >= sizeof(taken.resource)) return false;
+            std::memset(taken.resource, 0, sizeof(taken.resource));
+            std::memcpy(taken.resource, value.GetString(), value.GetStringLength());
             return true;
         });
     });
