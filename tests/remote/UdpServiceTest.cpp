@@ -164,11 +164,11 @@ TEST(UdpService, StopThatTimesOutLeavesNoHandle) {
     });
     WaitForSingleObject(created, 5000);
     RemoteClient client;
-    DWORD before = 0, after = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &before);
+    HANDLE stopEvent = nullptr;
     {
         UdpService service(window);
         ASSERT_EQ(S_OK, StartUdpService(&service, kUdpSlotSize, 0));
+        stopEvent = service.stopEvent;
         ASSERT_TRUE(client.Send(kLoopback, UdpServiceBoundPort(&service), kVelmor.data(), int(kVelmor.size())));
         Sleep(300);  // the receive thread now waits in SendMessage
         StopUdpService(&service);
@@ -176,8 +176,8 @@ TEST(UdpService, StopThatTimesOutLeavesNoHandle) {
     SetEvent(release);  // the window's thread ends: the hand-over fails, the thread ends
     owner.join();
     Sleep(300);
-    GetProcessHandleCount(GetCurrentProcess(), &after);
-    EXPECT_LE(after, before);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(stopEvent, &flags)) << "the stop event is still open";
     CloseHandle(created);
     CloseHandle(release);
 }
