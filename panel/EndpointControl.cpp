@@ -5,6 +5,7 @@
 
 #include <propidl.h>
 
+#include <cmath>
 #include <cwchar>
 #include <cwctype>
 #include <new>
@@ -104,7 +105,9 @@ public:
     ~PartChain() {
         for (UINT i = 0; i < count_; ++i) parts_[i]->Release();
     }
+    // A null part (an interface query that succeeded without one) is not kept.
     IPart* Add(IPart* part) {
+        if (!part) return nullptr;
         if (count_ < kMaxParts) {
             parts_[count_++] = part;
         } else {
@@ -443,13 +446,19 @@ HRESULT EndpointControl::GetVolume(EndpointRecord* record, float* left, float* r
     if (!record || !left || !right || !minimum || !maximum || !step) return E_FAIL;
     IAudioVolumeLevel* level = record->level[0];
     if (!level) return S_OK;
-    float* outs[2] = {left, right};
+    // Read whole first: a failure leaves every output as it was.
+    float levels[2] = {}, low = 0, high = 0, stepSize = 0;
     for (UINT ch = 0; ch < 2; ++ch) {
-        HRESULT hr = level->GetLevelRange(ch, minimum, maximum, step);
-        if (SUCCEEDED(hr)) hr = level->GetLevel(ch, outs[ch]);
+        HRESULT hr = level->GetLevelRange(ch, &low, &high, &stepSize);
+        if (SUCCEEDED(hr)) hr = level->GetLevel(ch, &levels[ch]);
         if (FAILED(hr)) return hr;
-        record->channel[0][ch].level = *outs[ch];
     }
+    for (UINT ch = 0; ch < 2; ++ch) record->channel[0][ch].level = levels[ch];
+    *left = levels[0];
+    *right = levels[1];
+    *minimum = low;
+    *maximum = high;
+    *step = stepSize;
     return S_OK;
 }
 
@@ -464,6 +473,7 @@ HRESULT EndpointControl::GetCaptureVolume(UINT index, float* left, float* right,
 
 HRESULT EndpointControl::SetVolume(EndpointRecord* record, float left, float right) {
     if (!record) return E_FAIL;
+    if (std::isnan(left) || std::isnan(right)) return E_INVALIDARG;  // no range check would stop it
     const float values[2] = {left, right};
     for (UINT ch = 0; ch < 2; ++ch) {
         LevelChannel& stored = record->channel[0][ch];

@@ -95,11 +95,12 @@ void CPPageRecord::RefreshFromInput(UINT input) {
     if (!Endpoints()) return;
     DWORD rate = 0;
     WORD bits = 0;
-    if (SUCCEEDED(m_parent->GetRecordFormat(input, &rate, &bits))) {
-        CheckRateRadio(*this, kRateRadios, rate);
-        CheckDepthRadio(*this, kDepthRadios, bits);
-    }
-    ApplyRadios();
+    // A format that could not be read or that no radio shows is left on the
+    // inputs: applying the radios would rewrite it to another one.
+    if (FAILED(m_parent->GetRecordFormat(input, &rate, &bits))) return;
+    bool rateShown = CheckRateRadio(*this, kRateRadios, rate);
+    bool depthShown = CheckDepthRadio(*this, kDepthRadios, bits);
+    if (rateShown && depthShown) ApplyRadios();
 }
 
 // Every record input carries the same format.

@@ -40,10 +40,20 @@ void ResetLevelTrackbars(CDialog& page, int leftId, int rightId) {
 }
 
 
-void CheckRateRadio(CDialog& page, const int* radios, DWORD rate) {
-    for (int i = 0; i < kPanelRateCount; ++i) page.SetCheck(radios[i], kPanelRates[i] == rate);
+bool CheckRateRadio(CDialog& page, const int* radios, DWORD rate) {
+    bool checked = false;
+    for (int i = 0; i < kPanelRateCount; ++i) {
+        page.SetCheck(radios[i], kPanelRates[i] == rate);
+        checked |= kPanelRates[i] == rate;
+    }
+    return checked;
 }
 
-void CheckDepthRadio(CDialog& page, const int* radios, WORD bits) {
-    for (int i = 0; i < kPanelDepthCount; ++i) page.SetCheck(radios[i], kPanelDepths[i] == bits);
+bool CheckDepthRadio(CDialog& page, const int* radios, WORD bits) {
+    bool checked = false;
+    for (int i = 0; i < kPanelDepthCount; ++i) {
+        page.SetCheck(radios[i], kPanelDepths[i] == bits);
+        checked |= kPanelDepths[i] == bits;
+    }
+    return checked;
 }

@@ -15,9 +15,10 @@ constexpr WORD kUncheckedBits = 16;
 // radios[i] stands for kPanelRates[i] (or kPanelDepths[i]).
 DWORD CheckedRate(const CDialog& page, const int* radios);
 WORD CheckedBits(const CDialog& page, const int* radios);
-// Checks exactly the radio of that value (none when it is not listed).
-void CheckRateRadio(CDialog& page, const int* radios, DWORD rate);
-void CheckDepthRadio(CDialog& page, const int* radios, WORD bits);
+// Checks exactly the radio of that value (none when it is not listed);
+// true when one was checked.
+bool CheckRateRadio(CDialog& page, const int* radios, DWORD rate);
+bool CheckDepthRadio(CDialog& page, const int* radios, WORD bits);
 // The remote control's rates and depths from the radios that are enabled.
 void FillEnabledFormats(const CDialog& page, const int* rateRadios, const int* depthRadios, int32_t* words);
 

@@ -76,6 +76,8 @@
 #define WM_PANEL_REC_FORMAT_CHANGED (WM_APP + 3)
 #define WM_PANEL_REMOTE_DATAGRAM (WM_APP + 0x10)
 #define WM_PANEL_TRAY (WM_APP + 0x20)
+// A page rebuild asked for while pages were being built or a service stopped.
+#define WM_PANEL_DEFERRED_WORK (WM_APP + 0x30)
 
 // Commands (WM_COMMAND) of the tray menu, the panel and the remote protocol.
 #define ID_TRAY_SHOW 0x8021

@@ -19,18 +19,20 @@ int BuildPageFormats(uint32_t rateMask, uint32_t depthMask, PageFormat* entries,
     return count;
 }
 
-// The percentage below the maximum, rounded up. A control that reports no
-// range (maximum not above minimum) sits at the top.
+// The percentage below the maximum, rounded to the nearest position, so that
+// a position's level maps back to that position on every range. A control
+// that reports no range (maximum not above minimum) sits at the top.
 int LevelToPosition(float level, float minimum, float maximum) {
     if (!(maximum > minimum)) return 0;
-    double below = (static_cast<double>(maximum) - level) * kLevelPositions / (maximum - minimum);
+    double below = (static_cast<double>(maximum) - level) * kLevelPositions / (static_cast<double>(maximum) - minimum);
     if (!(below > 0)) below = 0;  // also a level that is not a number
     if (below > kLevelPositions) below = kLevelPositions;
-    return kLevelPositions + static_cast<int>(std::trunc(below - kLevelPositions));
+    return static_cast<int>(std::lround(below));
 }
 
 float PositionToLevel(int position, float minimum, float maximum) {
-    return maximum - (maximum - minimum) * static_cast<float>(position) / kLevelPositions;
+    double span = static_cast<double>(maximum) - minimum;
+    return static_cast<float>(maximum - span * position / kLevelPositions);
 }
 
 void FillFormatList(const bool* rateEnabled, const bool* depthEnabled, int32_t* words) {

@@ -16,6 +16,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CDialog::SetResourceModule(instance);
 
     if (HWND running = FindWindowA(nullptr, kPanelWindowTitle)) {
+        // A panel hidden in the notification area comes back on the screen
+        // first; the call does not wait for a panel that is busy.
+        ShowWindowAsync(running, IsIconic(running) ? SW_RESTORE : SW_SHOW);
         SetForegroundWindow(running);
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "TarnACPLDlg.h"
 
+#include "AsioBlockSettings.h"
 #include "DeviceMatch.h"
 #include "PPageASIO.h"
 #include "PPageInformation.h"
@@ -55,6 +56,17 @@ HICON LoadPanelIcon(int metricX, int metricY) {
 
 }  // namespace
 
+class CTarnACPLDlg::PageWork {
+public:
+    explicit PageWork(CTarnACPLDlg& dialog) : m_dialog(dialog) { m_dialog.BeginPageWork(); }
+    ~PageWork() { m_dialog.EndPageWork(); }
+    PageWork(const PageWork&) = delete;
+    PageWork& operator=(const PageWork&) = delete;
+
+private:
+    CTarnACPLDlg& m_dialog;
+};
+
 CTarnACPLDlg::CTarnACPLDlg() : CTarnACPLDlg(Options()) {}
 
 CTarnACPLDlg::CTarnACPLDlg(const Options& options)
@@ -67,6 +79,7 @@ CTarnACPLDlg::CTarnACPLDlg(const Options& options)
     OnMessageId(WM_PANEL_REC_FORMAT_CHANGED, &CTarnACPLDlg::OnRecFormatChanged);
     OnMessageId(WM_PANEL_REMOTE_DATAGRAM, &CTarnACPLDlg::OnRemoteDatagram);
     OnMessageId(WM_PANEL_TRAY, &CTarnACPLDlg::OnTray);
+    OnMessageId(WM_PANEL_DEFERRED_WORK, &CTarnACPLDlg::OnDeferredWork);
     OnNotifyCode(IDC_TAB_PLAYBACK, TCN_SELCHANGE, &CTarnACPLDlg::OnTabChange);
     OnNotifyCode(IDC_TAB_ASIO, TCN_SELCHANGE, &CTarnACPLDlg::OnTabChange);
     OnCommandId(IDC_MODE_PLAYBACK, &CTarnACPLDlg::OnModePlayback);
@@ -128,6 +141,7 @@ BOOL CTarnACPLDlg::OnInitDialog() {
     BuildPages();
 
     m_tray.Add(m_window);
+    ListenForTaskbarRestart();
 
     DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
     filter.dbcc_size = sizeof(filter);
@@ -253,6 +267,8 @@ void CTarnACPLDlg::ShowGroup(const int* ids, size_t count, bool show) {
 void CTarnACPLDlg::ShowRemoteGroup(bool show) { ShowGroup(kRemoteGroup, CountOf(kRemoteGroup), show); }
 
 void CTarnACPLDlg::BuildPages() {
+    PageWork work(*this);
+    bool stripFilled = false;
     // Playback page (and the hidden ASIO page that feeds the summary statics).
     if (m_switches.playRec == 0) {
         m_playAvailable = 0;
@@ -263,10 +279,9 @@ void CTarnACPLDlg::BuildPages() {
             AppendPage(std::move(page), "Playback");
         }
         FillStrip(IDC_TAB_PLAYBACK, 10);
+        stripFilled = true;
         m_currentPage = 0;
         ShowCurrentPage();
-        ShowItem(IDC_MODE_PLAYBACK, false);
-        ShowItem(IDC_MODE_ASIO, true);
         ShowGroup(kEndpointFormatStatics, CountOf(kEndpointFormatStatics), false);
         ShowItem(IDC_DEVICE_STREAM, false);
         ShowGroup(kAsioStatics, CountOf(kAsioStatics), true);
@@ -302,12 +317,11 @@ void CTarnACPLDlg::BuildPages() {
             AppendPage(std::move(page), "ASIO");
         }
         FillStrip(IDC_TAB_ASIO, 5);
+        stripFilled = true;
         m_currentPage = 0;
         ShowCurrentPage();
         bool endpoints = EndpointControlAvailable(m_versionCode);
-        ShowItem(IDC_MODE_PLAYBACK, endpoints);
         ShowGroup(kEndpointFormatStatics, CountOf(kEndpointFormatStatics), endpoints);
-        ShowItem(IDC_MODE_ASIO, false);
         ShowItem(IDC_DEVICE_STREAM, false);
         ShowGroup(kAsioStatics, CountOf(kAsioStatics), false);
         ShowItem(IDC_ASIO_STREAM, false);
@@ -335,17 +349,34 @@ void CTarnACPLDlg::BuildPages() {
             AppendPage(std::move(page), "Information");
         }
         FillStrip(EndpointControlAvailable(m_versionCode) ? IDC_TAB_PLAYBACK : IDC_TAB_ASIO, 10);
+        stripFilled = true;
         m_currentPage = 0;
         ShowCurrentPage();
-        ShowItem(IDC_MODE_PLAYBACK, false);
-        ShowItem(IDC_MODE_ASIO, false);
         ShowGroup(kEndpointFormatStatics, CountOf(kEndpointFormatStatics), false);
         ShowItem(IDC_DEVICE_STREAM, false);
         ShowGroup(kAsioStatics, CountOf(kAsioStatics), false);
         ShowItem(IDC_ASIO_STREAM, false);
         ShowRemoteGroup(false);
-        m_modeSwitched = 0;
     }
+    UpdateModeButtons(stripFilled);
+    // The remote-control page has taken the service over by now.
+    m_modeSwitched = 0;
+}
+
+// Each mode button is shown exactly when pressing it builds a page, whatever
+// the build before showed. An empty strip has no page feeding the statics
+// beside it: they go too, so that no stale texts remain.
+void CTarnACPLDlg::UpdateModeButtons(bool stripFilled) {
+    bool playbackLeads = !m_playbackMode && EndpointControlAvailable(m_versionCode) && m_switches.playRec != 0 &&
+                         m_playAvailable;
+    bool asioLeads = !m_asioMode && m_switches.asioDrv != 0 && m_asioAvailable;
+    ShowItem(IDC_MODE_PLAYBACK, playbackLeads);
+    ShowItem(IDC_MODE_ASIO, asioLeads);
+    if (stripFilled) return;
+    ShowGroup(kEndpointFormatStatics, CountOf(kEndpointFormatStatics), false);
+    ShowItem(IDC_DEVICE_STREAM, false);
+    ShowGroup(kAsioStatics, CountOf(kAsioStatics), false);
+    ShowItem(IDC_ASIO_STREAM, false);
 }
 
 // The page of the last build hands its running service to the new page
@@ -398,25 +429,52 @@ LRESULT CTarnACPLDlg::OnTabChange(NMHDR* header) {
 }
 
 void CTarnACPLDlg::OnModePlayback() {
+    if (!DeferIfBusy(kDeferredPlaybackMode)) ApplyMode(true);
+}
+
+void CTarnACPLDlg::OnModeAsio() {
+    if (!DeferIfBusy(kDeferredAsioMode)) ApplyMode(false);
+}
+
+void CTarnACPLDlg::ApplyMode(bool playback) {
+    PageWork work(*this);
     DestroyPages();
-    ShowItem(IDC_TAB_PLAYBACK, true);
-    ShowItem(IDC_TAB_ASIO, false);
-    ShowItem(IDC_LINE_ASIO, false);
-    m_playbackMode = 1;
-    m_asioMode = 0;
+    EnterMode(playback);
     m_modeSwitched = 1;
     BuildPages();
 }
 
-void CTarnACPLDlg::OnModeAsio() {
-    DestroyPages();
-    ShowItem(IDC_TAB_PLAYBACK, false);
-    ShowItem(IDC_TAB_ASIO, true);
-    ShowItem(IDC_LINE_ASIO, true);
-    m_playbackMode = 0;
-    m_asioMode = 1;
-    m_modeSwitched = 1;
-    BuildPages();
+// ---------------------------------------------------------------- deferred rebuilds
+
+bool CTarnACPLDlg::DeferIfBusy(unsigned work) {
+    if (m_pageWork == 0) return false;
+    // The later of an arrival and a removal is the one that counts.
+    if (work & (kDeferredArrival | kDeferredRemoval)) m_deferredWork &= ~(kDeferredArrival | kDeferredRemoval);
+    if (work & (kDeferredPlaybackMode | kDeferredAsioMode)) {
+        m_deferredWork &= ~(kDeferredPlaybackMode | kDeferredAsioMode);
+    }
+    m_deferredWork |= work;
+    return true;
+}
+
+void CTarnACPLDlg::EndPageWork() {
+    if (--m_pageWork == 0 && m_deferredWork && m_window) PostMessageA(m_window, WM_PANEL_DEFERRED_WORK, 0, 0);
+}
+
+LRESULT CTarnACPLDlg::OnDeferredWork(WPARAM, LPARAM) {
+    if (m_pageWork != 0) return 0;  // posted again when that work ends
+    unsigned work = m_deferredWork;
+    m_deferredWork = 0;
+    if (work & kDeferredExit) {
+        EndPanel();
+        return 0;
+    }
+    if (work & kDeferredArrival) ApplyDeviceEvent(DBT_DEVICEARRIVAL);
+    if (work & kDeferredRemoval) ApplyDeviceEvent(DBT_DEVICEREMOVECOMPLETE);
+    if (work & kDeferredEndpointActive) HandleEndpointActive();
+    if (work & kDeferredPlaybackMode) ApplyMode(true);
+    if (work & kDeferredAsioMode) ApplyMode(false);
+    return 0;
 }
 
 // ---------------------------------------------------------------- the ASIO summary
@@ -574,6 +632,7 @@ LRESULT CTarnACPLDlg::OnTimer(WPARAM id, LPARAM) {
 }
 
 void CTarnACPLDlg::Poll() {
+    if (m_pageWork != 0) return;  // the next tick polls
     if (m_firstTick) SendMessageA(Hwnd(), WM_COMMAND, ID_PANEL_REFRESH_ASIO, 0);
 
     if (m_pageAsio && m_pageAsio->HasMappedBlock()) {
@@ -614,6 +673,7 @@ void CTarnACPLDlg::Poll() {
                 if (OpenAudioDevice()) {
                     m_openRetry = 0;
                     if (!EndpointControlAvailable(m_versionCode)) {
+                        PageWork work(*this);
                         DestroyPages();
                         m_asioAvailable = 1;
                         BuildPages();
@@ -638,7 +698,12 @@ LRESULT CTarnACPLDlg::OnDeviceChange(WPARAM event, LPARAM data) {
                       : 0;
     if (room == 0 || !std::memchr(notice->dbcc_name, 0, room)) return 0;
     if (!IsSupportedDevicePath(notice->dbcc_name)) return 0;
+    if (!DeferIfBusy(event == DBT_DEVICEARRIVAL ? kDeferredArrival : kDeferredRemoval)) ApplyDeviceEvent(event);
+    return TRUE;
+}
 
+void CTarnACPLDlg::ApplyDeviceEvent(WPARAM event) {
+    PageWork work(*this);
     if (event == DBT_DEVICEARRIVAL) {
         m_tray.SetTip(kTrayTipPresent);
         ApplyVersionLayout();
@@ -657,19 +722,27 @@ LRESULT CTarnACPLDlg::OnDeviceChange(WPARAM event, LPARAM data) {
         BuildPages();
         CloseAudioDevice();
     }
-    return TRUE;
 }
 
 LRESULT CTarnACPLDlg::OnEndpointActive(WPARAM, LPARAM) {
-    HandleEndpointActive();
+    if (!DeferIfBusy(kDeferredEndpointActive)) HandleEndpointActive();
     return 0;
 }
 
+// The notice comes for any endpoint that became active: until ours is
+// found the arrival stays pending, with the Information page meanwhile.
 void CTarnACPLDlg::HandleEndpointActive() {
     if (!m_arrivalPending) return;
-    m_arrivalPending = 0;
+    PageWork work(*this);
     if (m_options.arrivalSettleMs) SleepEx(m_options.arrivalSettleMs, FALSE);
-    if (FAILED(DetectDevice())) return;
+    if (FAILED(DetectDevice())) {
+        if (m_pageCount == 0) {
+            DestroyPages();
+            BuildPages();
+        }
+        return;
+    }
+    m_arrivalPending = 0;
     QueryFormats();
     if (m_audioDevice == INVALID_HANDLE_VALUE && !OpenAudioDevice() && !EndpointControlAvailable(m_versionCode)) {
         m_asioAvailable = 0;
@@ -694,6 +767,7 @@ void CTarnACPLDlg::OnNetworkSetting() {
 }
 
 void CTarnACPLDlg::OnNetworkServer() {
+    PageWork work(*this);
     if (m_pageRemote) m_pageRemote->OnActivateService();
 }
 
@@ -734,9 +808,36 @@ LRESULT CTarnACPLDlg::OnTray(WPARAM, LPARAM event) {
     return 0;
 }
 
+// An elevated panel gets the shell's broadcast only through its message
+// filter (Windows Vista and later; older systems have no filter).
+void CTarnACPLDlg::ListenForTaskbarRestart() {
+    m_taskbarCreated = RegisterWindowMessageA(kTaskbarCreatedMessage);
+    using FilterFunction = BOOL(WINAPI*)(UINT, DWORD);
+    HMODULE user = GetModuleHandleA("user32.dll");
+    auto filter = user ? reinterpret_cast<FilterFunction>(
+                             reinterpret_cast<void*>(GetProcAddress(user, "ChangeWindowMessageFilter")))
+                       : nullptr;
+    if (filter && m_taskbarCreated) filter(m_taskbarCreated, 1 /* MSGFLT_ADD */);
+}
+
+// The ASIO page stores the driver's settings when it goes; a log-off may
+// end the program without that.
+void CTarnACPLDlg::SaveAsioSettings() {
+    if (m_pageAsio && m_pageAsio->HasMappedBlock()) StoreAsioSettingsFromBlock(m_pageAsio->Block());
+}
+
 // Minimising hides the window (the tray icon brings it back); every other
 // system command takes the default way.
 bool CTarnACPLDlg::OnOtherMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
+    if (m_taskbarCreated && message == m_taskbarCreated) {
+        m_tray.AddAgain();
+        return true;
+    }
+    if (message == WM_QUERYENDSESSION || (message == WM_ENDSESSION && wParam)) {
+        SaveAsioSettings();
+        *result = message == WM_QUERYENDSESSION ? TRUE : 0;  // the session may end
+        return true;
+    }
     if (message != WM_SYSCOMMAND || (wParam & 0xFFF0) != SC_MINIMIZE) return false;
     ShowWindow(Hwnd(), SW_HIDE);
     *result = 0;
@@ -749,7 +850,9 @@ void CTarnACPLDlg::OnTrayShow() { ShowWindowRestored(); }
 void CTarnACPLDlg::OnTrayHide() { ShowWindow(Hwnd(), SW_HIDE); }
 void CTarnACPLDlg::OnExit() { EndPanel(); }
 
-void CTarnACPLDlg::EndPanel() { EndDialog(IDOK); }
+void CTarnACPLDlg::EndPanel() {
+    if (!DeferIfBusy(kDeferredExit)) EndDialog(IDOK);
+}
 
 void CTarnACPLDlg::OnShowAsio() {
     ShowWindow(Hwnd(), SW_SHOWNORMAL);

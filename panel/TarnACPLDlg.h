@@ -134,6 +134,28 @@ private:
     void HandleEndpointActive();
     void ShowWindowRestored();
     void EndPanel();
+    void ListenForTaskbarRestart();
+    void SaveAsioSettings();
+    void UpdateModeButtons(bool stripFilled);
+    void ApplyDeviceEvent(WPARAM event);
+    void ApplyMode(bool playback);
+
+    // Pages may not be destroyed while code of a page runs: a rebuild asked
+    // for meanwhile (a device change sent while a service stop waits) is
+    // noted and run once, from a posted message, when the work has ended.
+    class PageWork;
+    enum DeferredWork : unsigned {
+        kDeferredArrival = 1,
+        kDeferredRemoval = 2,
+        kDeferredEndpointActive = 4,
+        kDeferredPlaybackMode = 8,
+        kDeferredAsioMode = 16,
+        kDeferredExit = 32,
+    };
+    bool DeferIfBusy(unsigned work);
+    void BeginPageWork() { ++m_pageWork; }
+    void EndPageWork();
+    LRESULT OnDeferredWork(WPARAM, LPARAM);
 
     // Message and command handlers.
     LRESULT OnTimer(WPARAM id, LPARAM);
@@ -189,6 +211,8 @@ private:
     std::unique_ptr<CDialog> m_remoteOwned;
 
     int m_arrivalPending = 0;
+    int m_pageWork = 0;
+    unsigned m_deferredWork = 0;
     PanelSwitches m_switches;
     int m_playbackMode = 0;
     int m_asioMode = 1;
@@ -211,6 +235,7 @@ private:
     WORD m_recBits = 0;
     int m_recInputCount = 0;
     KsFormatMasks m_masks;
+    UINT m_taskbarCreated = 0;
     HICON m_iconBig = nullptr;
     HICON m_iconSmall = nullptr;
 };

@@ -35,9 +35,25 @@ void AddPageFormats(const int32_t* words, FormatLists* lists) {
     }
 }
 
+// A rate and a depth whose bits are set in the device's masks.
+bool MasksOffer(uint32_t rateMask, uint32_t depthMask, uint32_t rate, uint32_t bits) {
+    bool rateOffered = false, depthOffered = false;
+    for (int i = 0; i < kPanelRateCount; ++i) rateOffered |= kPanelRates[i] == rate && (rateMask & (1u << i));
+    for (int i = 0; i < kPanelDepthCount; ++i) depthOffered |= kPanelDepths[i] == bits && (depthMask & (1u << i));
+    return rateOffered && depthOffered;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- playback
+
+bool CTarnACPLDlg::RemoteSide::OffersPlaybackFormat(uint32_t rate, uint32_t bits) {
+    return MasksOffer(m_dialog.m_masks.playRates, m_dialog.m_masks.playDepths, rate, bits);
+}
+
+bool CTarnACPLDlg::RemoteSide::OffersRecordFormat(uint32_t rate, uint32_t bits) {
+    return MasksOffer(m_dialog.m_masks.recRates, m_dialog.m_masks.recDepths, rate, bits);
+}
 
 HRESULT CTarnACPLDlg::RemoteSide::ShowPlaybackFormat(uint32_t* rate, uint32_t* bits) {
     DWORD shownRate = 0;

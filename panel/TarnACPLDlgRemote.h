@@ -21,6 +21,8 @@ public:
     HRESULT GetPlaybackMute(bool* muted) override;
     HRESULT GetRenderVolume(VolumeRange* range) override;
     HRESULT SetPlaybackFormat(uint32_t rate, uint32_t bits) override;
+    bool OffersPlaybackFormat(uint32_t rate, uint32_t bits) override;
+    bool OffersRecordFormat(uint32_t rate, uint32_t bits) override;
     void ReselectPlaybackFormat() override;
     HRESULT SetRenderVolume(float left, float right) override;
     HRESULT SetPlaybackMute(bool mute) override;
@@ -49,6 +51,8 @@ public:
     void ClearModeSwitched() override { m_dialog.m_modeSwitched = 0; }
     int RemoteServiceState() override { return m_dialog.m_remoteState; }
     void SetRemoteServiceState(int state) override { m_dialog.m_remoteState = state; }
+    void BeginServiceStop() override { m_dialog.BeginPageWork(); }
+    void EndServiceStop() override { m_dialog.EndPageWork(); }
 
 private:
     CTarnACPLDlg& m_dialog;

@@ -61,6 +61,13 @@ void CTrayIcon::SetTip(const char* text) {
     DropIcon();
 }
 
+void CTrayIcon::AddAgain() {
+    if (!m_added) return;
+    LoadIcon();
+    Shell_NotifyIconA(NIM_ADD, &m_data);
+    DropIcon();
+}
+
 void CTrayIcon::Remove() {
     if (!m_added) return;
     m_data.uFlags = 0;
@@ -87,5 +94,8 @@ void CTrayIcon::ShowMenu(HWND window) {
     if (!menu) return;
     SetForegroundWindow(window);
     TrackPopupMenu(menu, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window, nullptr);
+    // A notification-area menu needs a switch to the window afterwards, or
+    // the next one may close as soon as it opens.
+    PostMessageA(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }

@@ -8,6 +8,8 @@ constexpr UINT kTrayIconId = 50;
 constexpr UINT kTrayTipChars = 128;  // terminator included
 constexpr char kTrayTipPresent[] = "VelmorR5R6";
 constexpr char kTrayTipAbsent[] = "N/A";
+// The message the shell broadcasts when the notification area was recreated.
+constexpr char kTaskbarCreatedMessage[] = "TaskbarCreated";
 
 // The record size the shell takes: the full record from shell 5.0 on, the
 // older form (without balloon GUID and icon) before. version = major << 16 | minor.
@@ -28,6 +30,8 @@ public:
     // Adds the icon with tip "VelmorR5R6", notices going to window as WM_PANEL_TRAY.
     void Add(HWND window);
     void SetTip(const char* text);
+    // After the notification area restarted: the icon again, with its tip.
+    void AddAgain();
     void Remove();
     // The pop-up menu at the cursor: "Hide" or "Show" by the window's
     // visibility, then "Exit"; the choice arrives as WM_COMMAND.

@@ -30,7 +30,10 @@ bool ReadAsioWidthMask(const char* blockName, uint32_t* mask) {
     return SUCCEEDED(block.OpenExisting(blockName)) && block.Read(&StatusBlockLayout::supporBitsPerSample, mask);
 }
 
-void RefreshAsioPage(const char* windowTitle) {
-    HWND window = FindWindowA(nullptr, windowTitle);
-    if (window) SendMessageA(window, WM_COMMAND, MAKEWPARAM(ID_PANEL_REFRESH_ASIO, 0), 0);
+void RefreshAsioPage(HWND window, const char* windowTitle) {
+    if (!window) window = FindWindowA(nullptr, windowTitle);
+    if (!window) return;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_COMMAND, MAKEWPARAM(ID_PANEL_REFRESH_ASIO, 0), 0, SMTO_ABORTIFHUNG,
+                        kRefreshTimeoutMs, &result);
 }

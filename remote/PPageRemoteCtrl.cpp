@@ -22,6 +22,7 @@ CPPageRemoteCtrl::CPPageRemoteCtrl(IRemotePageHost& host, CPPageRemoteCtrl* prev
       m_host(host),
       m_service(new UdpService(host.MainWindow())),
       m_protocol(host.Panel(), *this) {
+    m_protocol.SetPanelWindow(host.MainWindow());
     if (host.ModeSwitched()) {
         // The running service stays in force: this page takes it over.
         m_active = host.RemoteServiceState();
@@ -48,8 +49,14 @@ CPPageRemoteCtrl::~CPPageRemoteCtrl() {
     Destroy();
 }
 
+void CPPageRemoteCtrl::StopService() {
+    m_host.BeginServiceStop();
+    StopUdpService(m_service.get());
+    m_host.EndServiceStop();
+}
+
 void CPPageRemoteCtrl::StopRunningService() {
-    if (m_active) StopUdpService(m_service.get());
+    if (m_active) StopService();
     m_active = 0;
     m_protocol.CloseReplySocket();
 }
@@ -71,7 +78,7 @@ void CPPageRemoteCtrl::OnActivateService() {
     m_host.EnableNetworkServer(false);
     m_host.ClearModeSwitched();
     if (m_active) {
-        StopUdpService(m_service.get());
+        StopService();
         m_protocol.CloseReplySocket();
         SetItemText(IDC_RMT_ACTIVATE, kActivate);
         m_host.SetNetworkServerText(kNetworkServer);
@@ -84,7 +91,7 @@ void CPPageRemoteCtrl::OnActivateService() {
         m_active = 1;
         m_host.SetRemoteServiceState(1);
     } else {
-        StopUdpService(m_service.get());
+        StopService();
     }
     EnableWindow(Item(IDC_RMT_ACTIVATE), TRUE);
     m_host.EnableNetworkServer(true);

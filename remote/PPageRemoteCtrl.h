@@ -46,6 +46,7 @@ private:
     void OnAdapterSelected(WORD code);
     void OnNotifyController();
     void StopRunningService();
+    void StopService();
 
     IRemotePageHost& m_host;
     std::unique_ptr<UdpService> m_service;

@@ -138,6 +138,8 @@ bool RunSetPlayback(IRemotePanel& panel, const rapidjson::Value& request) {
         setting.volume = VolumePercent(range);
     }
     if (!TakePlaybackRequest(request, &setting)) return false;
+    bool formatChanged = static_cast<uint32_t>(setting.rate) != rate || setting.bits != bits;
+    if (formatChanged && !panel.OffersPlaybackFormat(static_cast<uint32_t>(setting.rate), setting.bits)) return false;
 
     // Each step on its own: a refused format still sets volume and mute.
     panel.SetPlaybackFormat(static_cast<uint32_t>(setting.rate), setting.bits);
@@ -169,6 +171,8 @@ bool RunSetRecord(IRemotePanel& panel, const rapidjson::Value& request) {
         setting.volume = VolumePercent(range);
     }
     if (!TakeRecordRequest(request, &setting)) return false;
+    bool formatChanged = static_cast<uint32_t>(setting.rate) != rate || setting.bits != bits;
+    if (formatChanged && !panel.OffersRecordFormat(static_cast<uint32_t>(setting.rate), setting.bits)) return false;
 
     int input = -1;
     if (NameEquals(setting.resource, kLineInName)) {

@@ -26,4 +26,9 @@ public:
     // A copy of the page's active flag that outlives the page.
     virtual int RemoteServiceState() = 0;
     virtual void SetRemoteServiceState(int state) = 0;
+
+    // Around a service stop, whose wait handles sent messages: what would
+    // destroy the page meanwhile (a device change) waits until the end.
+    virtual void BeginServiceStop() {}
+    virtual void EndServiceStop() {}
 };

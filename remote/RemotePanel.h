@@ -44,6 +44,10 @@ public:
     virtual HRESULT GetRenderVolume(VolumeRange* range) = 0;
     // SetRenderFormat; on success the main dialog keeps it as the current format.
     virtual HRESULT SetPlaybackFormat(uint32_t rate, uint32_t bits) = 0;
+    // Whether the device offers the format (its rate and depth masks): a
+    // request for another fails its check, so that no endpoint stores it.
+    virtual bool OffersPlaybackFormat(uint32_t rate, uint32_t bits) = 0;
+    virtual bool OffersRecordFormat(uint32_t rate, uint32_t bits) = 0;
     // The Playback page re-selects its format display.
     virtual void ReselectPlaybackFormat() = 0;
     // Both channels; on success the Playback page redraws its volume.

@@ -1,6 +1,7 @@
 #include "RemoteProtocol.h"
 
 #include "AsioBlockAccess.h"
+#include "DebugListener.h"
 #include "RemoteAnswers.h"
 #include "RemoteCommands.h"
 #include "RemoteIds.h"
@@ -53,9 +54,9 @@ void RemoteProtocol::HandleDatagram(const void* slot, size_t slotSize) {
         return;
     }
     size_t length = strnlen(payload, room);
-    // One debugger write per datagram, and only for a debugger that listens:
+    // One debug-output write per datagram, and only while something listens:
     // each costs a round trip to the system.
-    if (IsDebuggerPresent()) {
+    if (DebugOutputListened()) {
         std::string trace = "Received UDP packet\n---------------------\n";
         trace.append(payload, length);
         trace += "\n";
@@ -137,6 +138,6 @@ bool RemoteProtocol::SetAsio(const rapidjson::Value& request) {
     AsioSetting setting = {};
     if (!ReadAsioSetting(m_blockName.c_str(), &setting)) return false;
     if (!TakeAsioRequest(request, &setting)) return false;
-    if (WriteAsioSetting(m_blockName.c_str(), setting)) RefreshAsioPage(m_windowTitle.c_str());
+    if (WriteAsioSetting(m_blockName.c_str(), setting)) RefreshAsioPage(m_window, m_windowTitle.c_str());
     return true;
 }

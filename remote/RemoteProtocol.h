@@ -34,6 +34,8 @@ public:
     // The shared status block and the window told to refresh its ASIO page.
     void SetStatusBlockName(const char* name) { m_blockName = name; }
     void SetPanelWindowTitle(const char* title) { m_windowTitle = title; }
+    // The panel's own window, which then takes the place of the title.
+    void SetPanelWindow(HWND window) { m_window = window; }
 
 private:
     // Replaces the last answer and sends it to the requester.
@@ -51,6 +53,7 @@ private:
     void* m_sendContext = nullptr;
     std::string m_blockName;
     std::string m_windowTitle;
+    HWND m_window = nullptr;
 };
 
 // Level range and left level as a volume percentage, truncated toward zero

@@ -165,7 +165,11 @@ bool TakeAsioRequest(const Value& request, AsioSetting* setting) {
     bool passed = CheckAndTake(request, RemoteCommand::SetAsioStatus, [&](const Value& input) {
         return EachInputMember(input, [&](const Value& name, const Value& value) {
             if (NameIs(name, "buffer_size") && value.IsString()) {
-                taken.bufferMs = DecimalOf(value);
+                // Lengths outside the table pass ("7" is 70), but not one
+                // the driver cannot run or whose tenths do not fit 32 bits.
+                int32_t ms = DecimalOf(value);
+                if (ms <= 0 || static_cast<uint32_t>(ms) > kMaxRemoteBufferMs) return false;
+                taken.bufferMs = ms;
             } else if (NameIs(name, "bit") && value.IsString()) {
                 taken.bits = DecimalOf(value);
             } else {

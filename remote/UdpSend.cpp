@@ -1,5 +1,6 @@
 #include "UdpSend.h"
 
+#include "DebugListener.h"
 #include "RemoteIds.h"
 
 #include <winsock2.h>
@@ -31,10 +32,10 @@ private:
     SOCKET m_socket = INVALID_SOCKET;
 };
 
-// One debugger write per datagram, and only for a debugger that listens:
+// One debug-output write per datagram, and only while something listens:
 // each costs a round trip to the system.
 void TraceSent(const void* data, int length) {
-    if (!IsDebuggerPresent()) return;
+    if (!DebugOutputListened()) return;
     static const char kHeader[] = "---------pszUdpData------------\n";
     char text[sizeof(kHeader) + kRemoteAnswerRoom + 1];
     size_t header = sizeof(kHeader) - 1;

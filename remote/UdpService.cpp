@@ -12,7 +12,7 @@ struct UdpReceiveShared {
     std::atomic<int32_t> running{0};
     std::atomic<SOCKET> socket{INVALID_SOCKET};
     HWND ownerWindow = nullptr;
-    HANDLE stopEvent = nullptr;  // owned by the record while it lives
+    HANDLE stopEvent = nullptr;  // closed with the record: a late thread still sets it
     uint8_t* ring = nullptr;
     int32_t slotSize = 0;
     std::atomic<int32_t> nextSlot{0};
@@ -25,6 +25,7 @@ constexpr DWORD kStopWaitMs = 5000;
 
 void Release(UdpReceiveShared* shared) {
     if (shared && --shared->references == 0) {
+        if (shared->stopEvent) CloseHandle(shared->stopEvent);
         if (shared->ring) GlobalFree(shared->ring);
         delete shared;
     }
@@ -32,7 +33,6 @@ void Release(UdpReceiveShared* shared) {
 
 DWORD WINAPI ReceiveLoop(void* parameter) {
     auto* shared = static_cast<UdpReceiveShared*>(parameter);
-    HANDLE stopEvent = shared->stopEvent;
     while (shared->running.load() == 1) {
         int32_t index = shared->nextSlot.load();
         uint8_t* slot = shared->ring + static_cast<size_t>(index) * shared->slotSize;
@@ -50,7 +50,7 @@ DWORD WINAPI ReceiveLoop(void* parameter) {
                      reinterpret_cast<LPARAM>(slot));
         shared->nextSlot.store(index + 1 == kUdpSlotCount ? 0 : index + 1);
     }
-    SetEvent(stopEvent);
+    SetEvent(shared->stopEvent);
     Release(shared);
     return 0;
 }
@@ -158,11 +158,10 @@ void StopUdpService(UdpService* service) {
         WSACleanup();
         service->socketLibraryStarted = false;
     }
-    bool threadEnded = true;
+    // The event belongs to the shared record, which a thread that did not
+    // end within the wait keeps alive: the last reference closes it.
     if (service->stopEvent != INVALID_HANDLE_VALUE) {
-        if (threadRunning) threadEnded = WaitHandlingSentMessages(service->stopEvent, kStopWaitMs);
-        // A thread still inside its loop keeps using the event: leave it open.
-        if (threadEnded) CloseHandle(service->stopEvent);
+        if (threadRunning) WaitHandlingSentMessages(service->stopEvent, kStopWaitMs);
         service->stopEvent = INVALID_HANDLE_VALUE;
     }
     if (service->thread != INVALID_HANDLE_VALUE) {

@@ -55,6 +55,17 @@ TEST_F(PanelAsioSettings, StoresOnlyTheTwoEditedValues) {
     EXPECT_FALSE(SettingExists(kValueSampleRate));
 }
 
+// As the driver's writer: a length it could not run keeps the stored value.
+TEST_F(PanelAsioSettings, LengthsOutsideTheDriversRangeAreNotStored) {
+    PutSettingDword(kValueBufferSize, 200);
+    ASSERT_EQ(S_OK, LoadAsioSettingsIntoBlock(block));
+    block.Write(&StatusBlockLayout::bufferSize, 4);  // "429496730" ms wrapped
+    ASSERT_EQ(S_OK, StoreAsioSettingsFromBlock(block));
+    uint32_t value = 0;
+    ASSERT_TRUE(GetSettingDword(kValueBufferSize, &value));
+    EXPECT_EQ(200u, value);
+}
+
 TEST_F(PanelAsioSettings, InvalidBlockIsLeftAlone) {
     CStatusBlock closed;
     EXPECT_EQ(S_FALSE, LoadAsioSettingsIntoBlock(closed));

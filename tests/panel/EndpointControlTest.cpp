@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -255,6 +256,8 @@ TEST_F(EndpointControlTest, VolumesMuteAndRecordInput) {
     EXPECT_FLOAT_EQ(-100.0f, v.level[0]);
     EXPECT_FLOAT_EQ(0.0f, v.level[1]);
     EXPECT_FLOAT_EQ(-100.0f, control->RenderEndpoint(0)->channel[0][0].level);
+    EXPECT_EQ(E_INVALIDARG, control->SetRenderVolume(-10.0f, std::nanf("")));
+    EXPECT_FLOAT_EQ(-100.0f, Values(sim::kDeviceRender).level[0]);
 
     ASSERT_EQ(S_OK, control->SetCaptureVolume(0, 6.0f, -6.0f));
     ASSERT_EQ(S_OK, control->GetCaptureVolume(0, &left, &right, &minimum, &maximum, &step));

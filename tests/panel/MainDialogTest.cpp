@@ -184,7 +184,7 @@ TEST_F(MainDialog, EmptyPlaybackModeAndShowAsioWithoutPages) {
     Start(kWindowsLater);
     Command(IDC_MODE_PLAYBACK);  // no Playback page allowed: nothing to show
     EXPECT_TRUE(dialog->PlaybackMode());
-    EXPECT_TRUE(dialog->ModeSwitched());
+    EXPECT_FALSE(dialog->ModeSwitched()) << "cleared once the pages are built";
     EXPECT_EQ(0, dialog->PageCount());
     EXPECT_TRUE(Strip(IDC_TAB_PLAYBACK).empty());
     Command(ID_PANEL_SHOW_ASIO);
@@ -334,7 +334,7 @@ TEST_F(MainDialog, PlaybackModeListsRecordWithoutItsTabAndAsioModeShowsBoth) {
 
     Command(IDC_MODE_ASIO);
     EXPECT_TRUE(dialog->AsioMode());
-    EXPECT_TRUE(dialog->ModeSwitched());
+    EXPECT_FALSE(dialog->ModeSwitched()) << "cleared once the remote control was handed over";
     EXPECT_EQ(Titles({"Record", "ASIO"}), PageTitles());
     EXPECT_EQ(Titles({"Record", "ASIO"}), Strip(IDC_TAB_ASIO));
     EXPECT_EQ(1, dialog->AsioIndex());
@@ -440,6 +440,33 @@ TEST_F(MainDialog, EndpointActivationAfterAModeSwitchReplacesThePages) {
     EXPECT_EQ(Titles({"Record", "ASIO"}), PageTitles());
     EXPECT_EQ(Titles({"Record", "ASIO"}), Strip(IDC_TAB_ASIO));
     EXPECT_EQ(1, dialog->AsioIndex());
+}
+
+// Whatever the build before showed, a mode button is there when it leads to a page.
+TEST_F(MainDialog, ModeButtonsAlwaysLeadToAPage) {
+    Start(kWindows7);  // the program's defaults: no Playback or Record page
+    Command(IDC_MODE_ASIO);
+    EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
+    Command(IDC_MODE_PLAYBACK);
+    EXPECT_TRUE(Shown(IDC_MODE_ASIO));
+    sim::Unplug();
+    PumpUntil([] { return false; }, 100);
+    sim::Plug();
+    EXPECT_TRUE(PumpUntil([&] { return Shown(IDC_MODE_ASIO); }, 5000));
+    PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+    PutPanelSwitch(kPanelSwitchKey, kSwitchAsioDrv, 0);
+    Start(kWindows7);
+    EXPECT_FALSE(Shown(IDC_MODE_ASIO));
+}
+
+// Another device's endpoint keeps the arrival pending, with the Information page.
+TEST_F(MainDialog, ActivationOfAnotherEndpointKeepsWaitingForOurs) {
+    PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
+    Start(kWindows8);
+    sim::Unplug();
+    DeviceNotice(DBT_DEVICEARRIVAL, "\\\\?\\USB#VID_3A45&PID_0452#5&1#{a5dcbf10}");
+    SendMessageA(dialog->Hwnd(), WM_PANEL_ENDPOINT_ACTIVE, 0, 0);
+    EXPECT_EQ(Titles({"Information"}), Strip(IDC_TAB_PLAYBACK));
 }
 
 // The virtual device, except that while hideServices is set no device names

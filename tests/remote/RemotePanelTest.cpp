@@ -22,12 +22,14 @@
 #include "tests/support/RegistrySandbox.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -115,6 +117,15 @@ protected:
     std::string Text(int id) { return WindowText(GetDlgItem(dialog->Hwnd(), id)); }
     void Command(WPARAM command) { SendMessageA(dialog->Hwnd(), WM_COMMAND, command, 0); }
     bool Running() { return dialog->RemotePage() && dialog->RemotePage()->Active() && !PortFree(port); }
+    // The device's own interface, as the system announces it.
+    void DeviceChange(WPARAM event) {
+        char buffer[sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) + 64] = {};
+        auto* notice = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(buffer);
+        notice->dbcc_size = sizeof(buffer);
+        notice->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        std::strcpy(notice->dbcc_name, "\\\\?\\USB#VID_3A45&PID_0452#5&1#{a5dcbf10}");
+        SendMessageA(dialog->Hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(buffer));
+    }
 
     RegistrySandbox registry;
     PanelSwitchSandbox switches;
@@ -299,6 +310,52 @@ TEST_F(RemotePanel, ModeSwitchKeepsAnswering) {
     EXPECT_EQ("Network Server", Text(IDC_NETWORK_SERVER));
     EXPECT_FALSE(dialog->RemotePage()->Active());
     EXPECT_TRUE(PortFree(port));
+
+    // Once handed over, an ordinary rebuild stops a running service again.
+    Command(IDC_NETWORK_SERVER);
+    Command(IDC_MODE_ASIO);
+    ASSERT_TRUE(Running());
+    EXPECT_FALSE(dialog->ModeSwitched());
+    DeviceChange(DBT_DEVICEARRIVAL);
+    SendMessageA(dialog->Hwnd(), WM_PANEL_ENDPOINT_ACTIVE, 0, 0);
+    EXPECT_TRUE(PortFree(port));
+}
+
+// Formats the device does not offer and lengths of 0 or that wrap change nothing.
+TEST_F(RemotePanel, UnofferedFormatsAndUnusableLengthsFail) {
+    Start(kWindows7);
+    const std::string fail = R"({"status":"fail","output":{},"error":"no"})";
+    auto formats = [&] {
+        WORD c = 0, play = 0, rec = 0;
+        DWORD m = 0, playRate = 0, recRate = 0;
+        dialog->Endpoints()->GetRenderFormat(&c, &playRate, &play, &m);
+        return Number(playRate) + Number(play) + Number(SUCCEEDED(dialog->GetRecordFormat(0, &recRate, &rec)) ? recRate : 0);
+    };
+    const std::string before = formats();
+    EXPECT_EQ(fail, Ask(R"({"api":"set_playback_status","input":{"rate":"1","bit":"8"}})"));
+    EXPECT_EQ(fail, Ask(R"({"api":"set_playback_status","input":{"rate":"536870912"}})"));
+    EXPECT_EQ(fail, Ask(R"({"api":"set_record_status","input":{"rate":"22050"}})"));
+    EXPECT_EQ(before, formats());
+    block.Write(&Layout::bufferSize, 200);
+    EXPECT_EQ(fail, Ask(R"({"api":"set_asio_status","input":{"buffer_size":"0"}})"));
+    EXPECT_EQ(fail, Ask(R"({"api":"set_asio_status","input":{"buffer_size":"429496730"}})"));
+    EXPECT_EQ(200u, block.ReadOr(&Layout::bufferSize, 0));
+    Ask(R"({"api":"set_asio_status","input":{"buffer_size":"7"}})");
+    EXPECT_EQ(70u, block.ReadOr(&Layout::bufferSize, 0));
+}
+
+// A device change sent into a service stop's wait runs after it: one set of pages.
+TEST_F(RemotePanel, DeviceChangeDuringAServiceStopWaitsForTheStop) {
+    Start(kWindowsLater);
+    std::thread sender([this] { DeviceChange(DBT_DEVICEREMOVECOMPLETE); });
+    for (int i = 0; i < 300 && !(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE); ++i) Sleep(10);
+    ASSERT_TRUE(client.Send(kLoopback, port, R"({"api":"velmor"})", 16));  // holds the receive thread
+    Sleep(300);
+    Command(IDC_NETWORK_SERVER);
+    sender.join();
+    ASSERT_TRUE(PumpUntil([&] { return dialog->RemotePage() == nullptr; }, 2000));
+    EXPECT_EQ(1, dialog->PageCount());
+    EXPECT_STREQ("Information", dialog->PageTitle(0));
 }
 
 TEST_F(RemotePanel, UnplugStopsTheServiceAndPlugOffersItAgain) {
