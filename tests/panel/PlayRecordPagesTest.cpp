@@ -302,12 +302,12 @@ TEST_F(PlayRecordPages, PlaybackVolumeBothWaysAndTheVolumeKey) {
     EXPECT_FLOAT_EQ(-10.0f, v.level[1]);
 
     // "Volume +" steps the device's level; the trackbars follow.
-    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, ~0u, -10.25f, nullptr));
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, ~0u, -10.5f, nullptr));
     Pump(500);
     EXPECT_EQ(11, Position(play, IDC_PLAY_LEVEL_LEFT));
     SendMessageA(dialog->Hwnd(), WM_COMMAND, IDC_VOLUME_UP, 0);
     Pump(500);
-    EXPECT_FLOAT_EQ(-9.75f, Values(sim::kDeviceRender).level[0]);
+    EXPECT_FLOAT_EQ(-10.0f, Values(sim::kDeviceRender).level[0]);
     EXPECT_EQ(10, Position(play, IDC_PLAY_LEVEL_LEFT));
     EXPECT_EQ(10, Position(play, IDC_PLAY_LEVEL_RIGHT));
 
