@@ -530,3 +530,25 @@ HRESULT EndpointControl::GetSelectedInput(UINT* captureIndex) {
     }
     return hr;
 }
+
+namespace {
+
+HRESULT ReadLevelRange(const EndpointRecord* record, UINT channel, float* minimum, float* maximum) {
+    if (!record || !record->level[0] || !minimum || !maximum) return E_FAIL;
+    float low = 0, high = 0, step = 0;
+    HRESULT hr = record->level[0]->GetLevelRange(channel, &low, &high, &step);
+    if (FAILED(hr)) return hr;
+    *minimum = low;
+    *maximum = high;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT EndpointControl::GetRenderLevelRange(UINT channel, float* minimum, float* maximum) {
+    return ReadLevelRange(Render(), channel, minimum, maximum);
+}
+
+HRESULT EndpointControl::GetCaptureLevelRange(UINT index, UINT channel, float* minimum, float* maximum) {
+    return ReadLevelRange(Capture(index), channel, minimum, maximum);
+}

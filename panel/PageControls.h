@@ -22,5 +22,6 @@ void CheckDepthRadio(CDialog& page, const int* radios, WORD bits);
 void FillEnabledFormats(const CDialog& page, const int* rateRadios, const int* depthRadios, int32_t* words);
 
 void ResetLevelTrackbars(CDialog& page, int leftId, int rightId);
-void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float minimum,
+void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float leftMinimum,
+                       float leftMaximum, float minimum,
                        float maximum);
