@@ -4,6 +4,7 @@
 #include "device/DeviceApi.h"
 #include "device/SupportedDevices.h"
 #include "panel/EndpointControl.h"
+#include "panel/PPagePlay.h"
 #include "panel/PPageRecord.h"
 #include "panel/PanelSwitches.h"
 #include "panel/PlayRecordIds.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <audioclient.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -174,6 +176,32 @@ TEST_F(StrictEndpoints, RecordPageHidesWhatTheDeviceCannotTakeAndPutsARefusedInp
     EXPECT_EQ(0, SendMessageA(inputs, CB_GETCURSEL, 0, 0));
     EXPECT_EQ(0, page->CurrentInput());
     EXPECT_EQ(sim::kLineInFeedId, sim::Endpoints(*state).muxSelection);
+}
+
+TEST_F(StrictEndpoints, EachTrackbarFollowsItsOwnChannelsRange) {
+    ASSERT_EQ(S_OK, sim::SetEndpointRange(sim::kDeviceRender, 1, {-50.0f, 0.0f, 0.5f}));
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, 0, -50.0f, nullptr));
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, 1, -25.0f, nullptr));
+    ASSERT_EQ(S_OK, sim::SetEndpointRange(sim::kDeviceLineIn, 1, {-96.0f, 0.0f, 0.5f}));
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceLineIn, 1, -48.0f, nullptr));
+    StartDialog();
+    CPPagePlay* play = dialog->PlaybackPage();
+    CPPageRecord* record = dialog->RecordPage();
+    ASSERT_TRUE(play && record);
+    auto position = [](CDialog* page, int id) { return SendMessageA(page->Item(id), TBM_GETPOS, 0, 0); };
+    EXPECT_EQ(50, position(play, IDC_PLAY_LEVEL_LEFT));
+    EXPECT_EQ(50, position(play, IDC_PLAY_LEVEL_RIGHT));
+    EXPECT_EQ(50, position(record, IDC_REC_LEVEL_LEFT));
+    EXPECT_EQ(50, position(record, IDC_REC_LEVEL_RIGHT));
+
+    // A move of the left trackbar sets the left level on the left channel's range.
+    HWND left = play->Item(IDC_PLAY_LEVEL_LEFT);
+    SendMessageA(left, TBM_SETPOS, TRUE, 25);
+    SendMessageA(play->Hwnd(), WM_VSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 25), reinterpret_cast<LPARAM>(left));
+    sim::EndpointValues v = {};
+    sim::ReadEndpoint(sim::kDeviceRender, v);
+    EXPECT_EQ(-25.0f, v.level[0]);
+    EXPECT_EQ(-25.0f, v.level[1]);
 }
 
 }  // namespace
