@@ -23,5 +23,4 @@ void FillEnabledFormats(const CDialog& page, const int* rateRadios, const int* d
 
 void ResetLevelTrackbars(CDialog& page, int leftId, int rightId);
 void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float leftMinimum,
-                       float leftMaximum, float minimum,
-                       float maximum);
+                       float leftMaximum, float minimum, float maximum);
