@@ -418,17 +418,33 @@ HRESULT EndpointControl::SetFormat(EndpointRecord* record, WORD bits, DWORD samp
     HRESULT hr = device->OpenPropertyStore(STGM_READWRITE, &store);
     device->Release();
     if (FAILED(hr) || !store) return FAILED(hr) ? hr : E_FAIL;
+    const PROPERTYKEY* keys[] = {&kKeyDeviceFormat, &kKeyEngineFloatFormat, &kKeyEngineFloatFormat8a,
+                                 &kKeyEngineFloatFormat8b};
+    const UINT keyCount = versionCode_ == kWinCode8 ? 4 : 2;
+    // What the keys held, so that a write failing half way leaves the endpoint as it was.
+    PROPVARIANT before[4];
+    for (UINT k = 0; k < keyCount; ++k) {
+        PropVariantInit(&before[k]);
+        store->GetValue(*keys[k], &before[k]);
+    }
+    UINT written = 0;
     hr = WriteFormat(store, kKeyDeviceFormat, format);
     if (SUCCEEDED(hr)) {
+        ++written;
         format.Format.wBitsPerSample = 32;
         format.Samples.wValidBitsPerSample = 32;
         format.Format.nBlockAlign = static_cast<WORD>(format.Format.nChannels * 4);
         format.Format.nAvgBytesPerSec = format.Format.nBlockAlign * sampleRate;
         format.SubFormat = kKsDataFormatSubtypeIeeeFloat;
-        hr = WriteFormat(store, kKeyEngineFloatFormat, format);
     }
-    if (SUCCEEDED(hr) && versionCode_ == kWinCode8) hr = WriteFormat(store, kKeyEngineFloatFormat8a, format);
-    if (SUCCEEDED(hr) && versionCode_ == kWinCode8) hr = WriteFormat(store, kKeyEngineFloatFormat8b, format);
+    for (UINT k = 1; k < keyCount && SUCCEEDED(hr); ++k) {
+        hr = WriteFormat(store, *keys[k], format);
+        if (SUCCEEDED(hr)) ++written;
+    }
+    for (UINT k = 0; k < keyCount; ++k) {
+        if (FAILED(hr) && k < written && before[k].vt == VT_BLOB) store->SetValue(*keys[k], before[k]);
+        PropVariantClear(&before[k]);
+    }
     store->Release();
     if (FAILED(hr)) return hr;
     record->deviceFormat = format;
@@ -523,4 +539,26 @@ HRESULT EndpointControl::GetSelectedInput(UINT* captureIndex) {
         }
     }
     return hr;
+}
+
+namespace {
+
+HRESULT ReadLevelRange(const EndpointRecord* record, UINT channel, float* minimum, float* maximum) {
+    if (!record || !record->level[0] || !minimum || !maximum) return E_FAIL;
+    float low = 0, high = 0, step = 0;
+    HRESULT hr = record->level[0]->GetLevelRange(channel, &low, &high, &step);
+    if (FAILED(hr)) return hr;
+    *minimum = low;
+    *maximum = high;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT EndpointControl::GetRenderLevelRange(UINT channel, float* minimum, float* maximum) {
+    return ReadLevelRange(Render(), channel, minimum, maximum);
+}
+
+HRESULT EndpointControl::GetCaptureLevelRange(UINT index, UINT channel, float* minimum, float* maximum) {
+    return ReadLevelRange(Capture(index), channel, minimum, maximum);
 }

@@ -80,6 +80,9 @@ public:
     HRESULT GetCaptureVolume(UINT index, float* left, float* right, float* minimum, float* maximum, float* step);
     HRESULT SetRenderVolume(float left, float right);
     HRESULT SetCaptureVolume(UINT index, float left, float right);
+    // One channel's level range, read afresh (the channels may differ); nothing written on failure.
+    HRESULT GetRenderLevelRange(UINT channel, float* minimum, float* maximum);
+    HRESULT GetCaptureLevelRange(UINT index, UINT channel, float* minimum, float* maximum);
 
     HRESULT GetCaptureMute(UINT index, BOOL* mute);
 

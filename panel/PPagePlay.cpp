@@ -100,7 +100,11 @@ void CPPagePlay::RefreshVolume() {
     EndpointControl* endpoints = Endpoints();
     if (!endpoints) return;
     if (FAILED(endpoints->GetRenderVolume(&m_left, &m_right, &m_minimum, &m_maximum, &m_step))) return;
-    SetLevelPositions(*this, IDC_PLAY_LEVEL_LEFT, IDC_PLAY_LEVEL_RIGHT, m_left, m_right, m_minimum, m_maximum);
+    m_leftMinimum = m_minimum;
+    m_leftMaximum = m_maximum;
+    endpoints->GetRenderLevelRange(0, &m_leftMinimum, &m_leftMaximum);
+    SetLevelPositions(*this, IDC_PLAY_LEVEL_LEFT, IDC_PLAY_LEVEL_RIGHT, m_left, m_right, m_leftMinimum, m_leftMaximum,
+                      m_minimum, m_maximum);
 }
 
 void CPPagePlay::OnLevelScroll(HWND trackbar) {
@@ -109,8 +113,10 @@ void CPPagePlay::OnLevelScroll(HWND trackbar) {
     int id = GetDlgCtrlID(trackbar);
     if (id != IDC_PLAY_LEVEL_LEFT && id != IDC_PLAY_LEVEL_RIGHT) return;
     int position = static_cast<int>(SendMessageA(trackbar, TBM_GETPOS, 0, 0));
-    float level = PositionToLevel(position, m_minimum, m_maximum);
-    (id == IDC_PLAY_LEVEL_LEFT ? m_left : m_right) = level;
+    const bool left = id == IDC_PLAY_LEVEL_LEFT;
+    float level = left ? PositionToLevel(position, m_leftMinimum, m_leftMaximum)
+                       : PositionToLevel(position, m_minimum, m_maximum);
+    (left ? m_left : m_right) = level;
     endpoints->SetRenderVolume(m_left, m_right);
 }
 

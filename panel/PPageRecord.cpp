@@ -143,7 +143,11 @@ void CPPageRecord::RefreshVolume() {
                                          &m_maximum, &m_step))) {
         return;
     }
-    SetLevelPositions(*this, IDC_REC_LEVEL_LEFT, IDC_REC_LEVEL_RIGHT, m_left, m_right, m_minimum, m_maximum);
+    m_leftMinimum = m_minimum;
+    m_leftMaximum = m_maximum;
+    Endpoints()->GetCaptureLevelRange(static_cast<UINT>(m_currentInput), 0, &m_leftMinimum, &m_leftMaximum);
+    SetLevelPositions(*this, IDC_REC_LEVEL_LEFT, IDC_REC_LEVEL_RIGHT, m_left, m_right, m_leftMinimum, m_leftMaximum,
+                      m_minimum, m_maximum);
 }
 
 void CPPageRecord::OnLevelScroll(HWND trackbar) {
@@ -151,7 +155,11 @@ void CPPageRecord::OnLevelScroll(HWND trackbar) {
     int id = GetDlgCtrlID(trackbar);
     if (id != IDC_REC_LEVEL_LEFT && id != IDC_REC_LEVEL_RIGHT) return;
     int position = static_cast<int>(SendMessageA(trackbar, TBM_GETPOS, 0, 0));
-    (id == IDC_REC_LEVEL_LEFT ? m_left : m_right) = PositionToLevel(position, m_minimum, m_maximum);
+    if (id == IDC_REC_LEVEL_LEFT) {
+        m_left = PositionToLevel(position, m_leftMinimum, m_leftMaximum);
+    } else {
+        m_right = PositionToLevel(position, m_minimum, m_maximum);
+    }
     m_parent->SetRecordVolume(static_cast<UINT>(m_currentInput), m_left, m_right);
 }
 

@@ -57,4 +57,6 @@ private:
     float m_maximum = 0.0f;
     float m_minimum = 0.0f;
     float m_step = 0.0f;
+    float m_leftMinimum = 0.0f;   // the left channel's range, which may differ from the right's
+    float m_leftMaximum = 0.0f;
 };

@@ -26,9 +26,9 @@ void FillEnabledFormats(const CDialog& page, const int* rateRadios, const int* d
     FillFormatList(rates, depths, words);
 }
 
-void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float minimum,
-                       float maximum) {
-    page.SendItem(leftId, TBM_SETPOS, TRUE, LevelToPosition(left, minimum, maximum));
+void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float leftMinimum,
+                       float leftMaximum, float minimum, float maximum) {
+    page.SendItem(leftId, TBM_SETPOS, TRUE, LevelToPosition(left, leftMinimum, leftMaximum));
     page.SendItem(rightId, TBM_SETPOS, TRUE, LevelToPosition(right, minimum, maximum));
 }
 

@@ -23,5 +23,5 @@ bool CheckDepthRadio(CDialog& page, const int* radios, WORD bits);
 void FillEnabledFormats(const CDialog& page, const int* rateRadios, const int* depthRadios, int32_t* words);
 
 void ResetLevelTrackbars(CDialog& page, int leftId, int rightId);
-void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float minimum,
-                       float maximum);
+void SetLevelPositions(CDialog& page, int leftId, int rightId, float left, float right, float leftMinimum,
+                       float leftMaximum, float minimum, float maximum);

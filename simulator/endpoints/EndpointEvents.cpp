@@ -49,7 +49,7 @@ bool TakeSnapshot(Snapshot& s) {
     return true;
 }
 
-void Notify(IAudioEndpointVolumeCallback* callback, uint32_t endpoint, const EndpointValues& v) {
+void Notify(IAudioEndpointVolumeCallback* callback, const EndpointValues& v) {
     // The structure ends in a one-element array: room for the second channel.
     struct {
         AUDIO_VOLUME_NOTIFICATION_DATA data;
@@ -59,7 +59,7 @@ void Notify(IAudioEndpointVolumeCallback* callback, uint32_t endpoint, const End
     notice.data.bMuted = v.mute ? TRUE : FALSE;
     notice.data.nChannels = kEndpointChannels;
     float* channels = notice.data.afChannelVolumes;
-    for (uint32_t ch = 0; ch < kEndpointChannels; ++ch) channels[ch] = LevelScalar(endpoint, v.level[ch]);
+    for (uint32_t ch = 0; ch < kEndpointChannels; ++ch) channels[ch] = LevelScalar(v.range[ch], v.level[ch]);
     notice.data.fMasterVolume = channels[0] > channels[1] ? channels[0] : channels[1];
     callback->OnNotify(&notice.data);
 }
@@ -84,7 +84,7 @@ void Deliver(Registry& r, const Snapshot& s) {
         const EndpointValues& v = s.values[entry.endpoint];
         if (entry.changes == v.changes) continue;
         entry.changes = v.changes;
-        Notify(entry.callback, entry.endpoint, v);
+        Notify(entry.callback, v);
     }
     LeaveCriticalSection(&r.lock);
 }
@@ -190,8 +190,7 @@ HRESULT UnregisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback
     return hr;
 }
 
-float LevelScalar(uint32_t endpoint, float db) {
-    const LevelRange& range = Endpoint(endpoint).range;
+float LevelScalar(const LevelRange& range, float db) {
     float span = range.maximum - range.minimum;
     return span > 0 ? (db - range.minimum) / span : 1.0f;
 }

@@ -8,6 +8,8 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
+#include "simulator/endpoints/EndpointState.h"
+
 #include <cstdint>
 
 namespace sim {
@@ -17,7 +19,7 @@ HRESULT UnregisterEndpointClient(IMMNotificationClient* client);
 HRESULT RegisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback* callback);
 HRESULT UnregisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback* callback);
 
-// The level in dB as the endpoint volume's 0..1 scalar.
-float LevelScalar(uint32_t endpoint, float db);
+// A level in dB as the endpoint volume's 0..1 scalar on that range.
+float LevelScalar(const LevelRange& range, float db);
 
 }  // namespace sim

@@ -7,6 +7,9 @@
 
 #include <mmreg.h>
 
+#include <audioclient.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -17,18 +20,43 @@ namespace {
 
 constexpr DWORD kStereo = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
 
-const EndpointDesc kEndpoints[kEndpointCount] = {
+const EndpointDesc kBaseEndpoints[kBaseEndpointCount] = {
     {eRender, false, L"{0.0.0.00000000}.{8f3c2a51-6e0d-4b7a-9c21-5d4e6f708192}", L"Speakers", kStereo, kStereo,
-     {-65.25f, 0.0f, 0.75f}, -12.0f, 1, 4},
+     {-65.25f, 0.0f, 0.75f}, -12.0f, 1, 4, kForeignRender, 0},
     {eCapture, false, L"{0.0.1.00000000}.{2b7e9d40-13c5-4f86-a0b2-c4d5e6f70811}", L"Microphone", kStereo, kStereo,
-     {-12.0f, 30.0f, 0.75f}, 0.0f, 1, 5},
+     {-12.0f, 30.0f, 0.75f}, 0.0f, 1, 5, kForeignCapture, 0},
     {eRender, true, L"{0.0.0.00000000}.{c4a1e2f3-5b6d-4e7f-8a9b-0c1d2e3f4a51}", L"Speakers", kStereo, kStereo,
-     {-100.0f, 0.0f, 0.5f}, -20.0f, 0, 4},
+     {-100.0f, 0.0f, 0.5f}, -20.0f, 0, 4, kDeviceRender, 0},
     {eCapture, true, L"{0.0.1.00000000}.{d5b2f3a4-6c7e-4f80-9bac-1d2e3f4a5b62}", L"Line In", kStereo, kStereo,
-     {-24.0f, 24.0f, 0.5f}, 0.0f, 0, 5},
+     {-24.0f, 24.0f, 0.5f}, 0.0f, 0, 5, kDeviceLineIn, 0},
     {eCapture, true, L"{0.0.1.00000000}.{e6c3a4b5-7d8f-4091-acbd-2e3f4a5b6c73}", L"S/PDIF In", kStereo, kStereo,
-     {-96.0f, 0.0f, 0.5f}, 0.0f, 0, 9},
+     {-96.0f, 0.0f, 0.5f}, 0.0f, 0, 9, kDeviceSpdifIn, 0},
 };
+
+// The base endpoints, then the extra ones: copies of the device's render
+// and S/PDIF endpoints with ids and names of their own.
+struct EndpointTable {
+    EndpointDesc desc[kEndpointCount];
+    wchar_t ids[2 * kExtraEndpointsPerFlow][64];
+
+    EndpointTable() {
+        for (uint32_t i = 0; i < kBaseEndpointCount; ++i) desc[i] = kBaseEndpoints[i];
+        for (uint32_t n = 0; n < 2 * kExtraEndpointsPerFlow; ++n) {
+            const bool render = n < kExtraEndpointsPerFlow;
+            const uint32_t twin = render ? kDeviceRender : kDeviceSpdifIn;
+            swprintf(ids[n], 64, L"{0.0.%u.00000000}.{f7d4b5c6-8e90-41a2-bdce-3f4a5b6c7d%02x}", render ? 0u : 1u, n);
+            EndpointDesc& d = desc[kBaseEndpointCount + n];
+            d = kBaseEndpoints[twin];
+            d.id = ids[n];
+            d.number = n % kExtraEndpointsPerFlow + 2;
+        }
+    }
+};
+
+const EndpointTable& Table() {
+    static const EndpointTable table;
+    return table;
+}
 
 const PROPERTYKEY* const kFormatKeys[kFormatKeyCount] = {&kKeyDeviceFormat, &kKeyEngineFloatFormat,
                                                           &kKeyEngineFloatFormat8a, &kKeyEngineFloatFormat8b};
@@ -56,8 +84,12 @@ void SetDefaults(EndpointsState& e) {
     e.muxSelection = kLineInFeedId;
     for (uint32_t i = 0; i < kEndpointCount; ++i) {
         EndpointValues& v = e.endpoint[i];
-        for (float& level : v.level) level = kEndpoints[i].initialLevel;
-        WAVEFORMATEXTENSIBLE format = kEndpoints[i].ours ? PcmFormat(48000, 24) : PcmFormat(i ? 44100 : 48000, 16);
+        const EndpointDesc& d = Endpoint(i);
+        for (uint32_t ch = 0; ch < kEndpointChannels; ++ch) {
+            v.range[ch] = d.range;
+            v.level[ch] = d.initialLevel;
+        }
+        WAVEFORMATEXTENSIBLE format = d.ours ? PcmFormat(48000, 24) : PcmFormat(i ? 44100 : 48000, 16);
         static_assert(sizeof(format) == kFormatBlobBytes, "the device format is a 40-byte blob");
         std::memcpy(v.format[0], &format, sizeof(format));
         v.formatHeld[0] = 1;
@@ -70,27 +102,62 @@ void CountChange(EndpointValues& v, LPCGUID context) {
     v.context = context ? *context : GUID_NULL;
 }
 
-float Clamp(float value, const LevelRange& range) {
-    return value < range.minimum ? range.minimum : value > range.maximum ? range.maximum : value;
+// Fractions of a step below this count as on the step (float levels).
+constexpr double kOnStep = 1e-3;
+
+bool ValidRange(const LevelRange& r) {
+    if (!(r.minimum < r.maximum) || !(r.step > 0) || r.step > r.maximum - r.minimum) return false;
+    double steps = (static_cast<double>(r.maximum) - r.minimum) / r.step;
+    return std::fabs(steps - std::floor(steps + 0.5)) < kOnStep && steps <= 100000;
 }
+
+bool IsExtra(uint32_t index) { return index >= kBaseEndpointCount && index < kEndpointCount; }
 
 }  // namespace
 
-const EndpointDesc& Endpoint(uint32_t index) { return kEndpoints[index < kEndpointCount ? index : 0]; }
+const EndpointDesc& Endpoint(uint32_t index) { return Table().desc[index < kEndpointCount ? index : 0]; }
 
 int FindEndpoint(LPCWSTR id) {
     if (!id) return -1;
     for (uint32_t i = 0; i < kEndpointCount; ++i) {
-        if (std::wcscmp(kEndpoints[i].id, id) == 0) return static_cast<int>(i);
+        if (std::wcscmp(Endpoint(i).id, id) == 0) return static_cast<int>(i);
     }
     return -1;
+}
+
+float SnapLevel(float db, const LevelRange& r) {
+    if (!(db > r.minimum)) return r.minimum;
+    if (!(db < r.maximum)) return r.maximum;
+    if (!(r.step > 0)) return db;
+    double steps = (static_cast<double>(db) - r.minimum) / r.step;
+    double below = std::floor(steps);
+    if (steps - below > 1 - kOnStep) below += 1;
+    double lower = r.minimum + below * r.step;
+    if (std::fabs(steps - below) < kOnStep) return static_cast<float>(lower);
+    double upper = lower + r.step;
+    if (upper > r.maximum) upper = r.maximum;
+    // Between two steps a control holds the one with the greater effect on the signal.
+    return static_cast<float>(std::fabs(upper) > std::fabs(lower) ? upper : lower);
+}
+
+LevelRange CombinedRange(const EndpointValues& v) {
+    LevelRange r = v.range[0];
+    for (uint32_t ch = 1; ch < kEndpointChannels; ++ch) {
+        if (v.range[ch].minimum < r.minimum) r.minimum = v.range[ch].minimum;
+        if (v.range[ch].maximum > r.maximum) r.maximum = v.range[ch].maximum;
+        if (v.range[ch].step < r.step) r.step = v.range[ch].step;
+    }
+    return r;
 }
 
 std::wstring EndpointFriendlyName(const SharedState& state, uint32_t index) {
     const EndpointDesc& d = Endpoint(index);
     wchar_t text[128];
-    if (d.ours) {
-        swprintf(text, 128, L"%ls (Velmor %ls)", d.description, state.config.model == kModelR5 ? L"R5" : L"R6");
+    const wchar_t* model = state.config.model == kModelR5 ? L"R5" : L"R6";
+    if (d.number) {
+        swprintf(text, 128, L"%ls %u (Velmor %ls)", d.description, d.number, model);
+    } else if (d.ours) {
+        swprintf(text, 128, L"%ls (Velmor %ls)", d.description, model);
     } else {
         swprintf(text, 128, L"%ls (%ls)", d.description, kForeignAdapter);
     }
@@ -110,29 +177,55 @@ EndpointsState& Endpoints(SharedState& state) {
     return state.endpoints;
 }
 
-bool EndpointActive(const SharedState& state, uint32_t index) {
+bool EndpointListed(const SharedState& state, uint32_t index) {
     if (index >= kEndpointCount) return false;
-    if (!kEndpoints[index].ours) return true;
+    return !IsExtra(index) || state.endpoints.topology == kTopologyMany;
+}
+
+bool EndpointActive(const SharedState& state, uint32_t index) {
+    if (!EndpointListed(state, index)) return false;
+    const EndpointDesc& d = Endpoint(index);
+    if (!d.ours) return true;
     if (!state.present) return false;
-    return index == kDeviceRender || state.config.model == kModelR6;
+    if (d.flow == eRender) return state.endpoints.topology != kTopologyCaptureOnly;
+    return state.config.model == kModelR6;
 }
 
 DWORD EndpointDeviceState(const SharedState& state, uint32_t index) {
     return EndpointActive(state, index) ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
 }
 
-HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context) {
+HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context, OutOfRange outside) {
     SharedState* state = State();
     if (!state || index >= kEndpointCount) return E_FAIL;
-    const LevelRange& range = kEndpoints[index].range;
-    if (!(db >= range.minimum && db <= range.maximum)) return E_INVALIDARG;
     if (channel != ~0u && channel >= kEndpointChannels) return E_INVALIDARG;
+    if (db != db) return E_INVALIDARG;  // not a number
+    StateLock shared;
+    EndpointValues& v = Endpoints(*state).endpoint[index];
+    if (outside == OutOfRange::Refuse) {
+        // The endpoint volume checks against the range it reports for the endpoint.
+        LevelRange r = channel == ~0u ? CombinedRange(v) : v.range[channel];
+        if (!(db >= r.minimum && db <= r.maximum)) return E_INVALIDARG;
+    }
+    for (UINT ch = 0; ch < kEndpointChannels; ++ch) {
+        if (channel == ~0u || channel == ch) v.level[ch] = SnapLevel(db, v.range[ch]);
+    }
+    CountChange(v, context);
+    return S_OK;
+}
+
+HRESULT SetEndpointRange(uint32_t index, UINT channel, const LevelRange& range) {
+    SharedState* state = State();
+    if (!state || index >= kEndpointCount) return E_FAIL;
+    if ((channel != ~0u && channel >= kEndpointChannels) || !ValidRange(range)) return E_INVALIDARG;
     StateLock shared;
     EndpointValues& v = Endpoints(*state).endpoint[index];
     for (UINT ch = 0; ch < kEndpointChannels; ++ch) {
-        if (channel == ~0u || channel == ch) v.level[ch] = db;
+        if (channel != ~0u && channel != ch) continue;
+        v.range[ch] = range;
+        v.level[ch] = SnapLevel(v.level[ch], range);
     }
-    CountChange(v, context);
+    CountChange(v, nullptr);
     return S_OK;
 }
 
@@ -168,8 +261,10 @@ bool ReadEndpoint(uint32_t index, EndpointValues& values, bool* active) {
 
 void StepRenderLevel(SharedState& state, int direction) {
     EndpointValues& v = Endpoints(state).endpoint[kDeviceRender];
-    const LevelRange& range = kEndpoints[kDeviceRender].range;
-    for (float& level : v.level) level = Clamp(level + static_cast<float>(direction) * range.step, range);
+    for (uint32_t ch = 0; ch < kEndpointChannels; ++ch) {
+        const LevelRange& range = v.range[ch];
+        v.level[ch] = SnapLevel(v.level[ch] + static_cast<float>(direction) * range.step, range);
+    }
     CountChange(v, nullptr);
 }
 
@@ -183,5 +278,37 @@ int FormatKeyIndex(const PROPERTYKEY& key) {
 }
 
 const PROPERTYKEY& FormatKey(uint32_t index) { return *kFormatKeys[index < kFormatKeyCount ? index : 0]; }
+
+HRESULT CheckFormatBlob(const SharedState& state, uint32_t index, uint32_t key, const BYTE* blob, ULONG bytes) {
+    if (!blob || bytes < sizeof(WAVEFORMATEX) || bytes > kFormatBlobBytes) return E_INVALIDARG;
+    WAVEFORMATEXTENSIBLE f = {};
+    std::memcpy(&f, blob, bytes);
+    const WAVEFORMATEX& w = f.Format;
+    if (bytes != sizeof(WAVEFORMATEX) + w.cbSize) return E_INVALIDARG;
+    bool pcm = w.wFormatTag == WAVE_FORMAT_PCM;
+    bool ieee = w.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+        if (bytes != sizeof(WAVEFORMATEXTENSIBLE)) return E_INVALIDARG;
+        pcm = IsEqualGUID(f.SubFormat, kKsDataFormatSubtypePcm) != 0;
+        ieee = IsEqualGUID(f.SubFormat, kKsDataFormatSubtypeIeeeFloat) != 0;
+        if (f.Samples.wValidBitsPerSample == 0 || f.Samples.wValidBitsPerSample > w.wBitsPerSample) return E_INVALIDARG;
+        if (f.dwChannelMask && f.dwChannelMask != kStereo) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    }
+    // The frame's layout must add up before anything else is asked.
+    if (w.nChannels == 0 || w.wBitsPerSample == 0 || w.wBitsPerSample % 8 || w.nSamplesPerSec == 0) return E_INVALIDARG;
+    if (w.nBlockAlign != w.nChannels * (w.wBitsPerSample / 8)) return E_INVALIDARG;
+    if (w.nAvgBytesPerSec != static_cast<DWORD>(w.nBlockAlign) * w.nSamplesPerSec) return E_INVALIDARG;
+    if (!pcm && !ieee) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (w.nChannels != 2) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    // The engine's keys hold the float form; the device format is what the device plays.
+    if (key != 0) return ieee && w.wBitsPerSample == 32 ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (!pcm) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (!Endpoint(index).ours) return S_OK;
+    const uint32_t maxBits = state.config.maxBits == 16 || state.config.maxBits == 24 ? state.config.maxBits : 32;
+    if (!IsDeviceRate(w.nSamplesPerSec) || w.wBitsPerSample < 16 || w.wBitsPerSample > maxBits) {
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    }
+    return S_OK;
+}
 
 }  // namespace sim

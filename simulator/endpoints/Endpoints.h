@@ -1,7 +1,8 @@
 // What Windows would show of a plugged R5/R6: a render endpoint and, on the
 // R6, a line and an S/PDIF capture endpoint, after two endpoints of another
-// vendor's device that are always there. Their descriptions, and the state
-// operations every process makes through the shared state.
+// vendor's device that are always there (the chosen topology may take some
+// away or add more). Their descriptions, and the state operations every
+// process makes through the shared state.
 #pragma once
 
 #include "simulator/SimState.h"
@@ -19,12 +20,8 @@ enum EndpointIndex : uint32_t {
     kDeviceRender = 2,
     kDeviceLineIn = 3,
     kDeviceSpdifIn = 4,
-};
-
-struct LevelRange {
-    float minimum;
-    float maximum;
-    float step;
+    kFirstExtraRender = kBaseEndpointCount,
+    kFirstExtraCapture = kBaseEndpointCount + kExtraEndpointsPerFlow,
 };
 
 struct EndpointDesc {
@@ -34,10 +31,12 @@ struct EndpointDesc {
     const wchar_t* description;    // "Speakers", "Line In", ...
     DWORD physicalSpeakers;
     DWORD fullRangeSpeakers;
-    LevelRange range;
+    LevelRange range;              // of both channels until velmor-sim sets others
     float initialLevel;
     uint32_t adapter;              // adapter topology (0 the device's, 1 the foreign one)
     uint32_t connectorPart;        // the adapter part its connector is connected to
+    uint32_t twin;                 // whose controls its path passes (itself but for the extra ones)
+    uint32_t number;               // extra endpoints: 2, 3, ... in their names; else 0
 };
 
 const EndpointDesc& Endpoint(uint32_t index);
@@ -51,13 +50,26 @@ std::wstring EndpointInstance(const SharedState& state, uint32_t index);
 
 // The endpoint state, with its defaults set at first use (caller holds the state lock).
 EndpointsState& Endpoints(SharedState& state);
+// Listed at all (in any state): the extra endpoints exist only in the "many" topology.
+bool EndpointListed(const SharedState& state, uint32_t index);
 bool EndpointActive(const SharedState& state, uint32_t index);
 DWORD EndpointDeviceState(const SharedState& state, uint32_t index);
 
 // Changes as any program makes them: each level or mute change is counted
-// for the notifications. Levels outside the range give E_INVALIDARG;
+// for the notifications. A level is snapped to a step of its channel's
+// range; outside the range it gives E_INVALIDARG (as the endpoint volume
+// does) or is held at the range's end (as a topology level control does);
 // channel ~0u sets every channel.
-HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context);
+enum class OutOfRange { Refuse, Clamp };
+HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context,
+                         OutOfRange outside = OutOfRange::Refuse);
+// A channel's range (channel ~0u: both); the levels move onto it. A range
+// that is not a whole number of steps gives E_INVALIDARG.
+HRESULT SetEndpointRange(uint32_t index, UINT channel, const LevelRange& range);
+// The level a control would hold for db: on the range, at a step.
+float SnapLevel(float db, const LevelRange& range);
+// Both channels' ranges in one: what the endpoint volume reports.
+LevelRange CombinedRange(const EndpointValues& values);
 HRESULT SetEndpointMute(uint32_t index, BOOL mute, LPCGUID context);
 HRESULT SetRecordSelection(UINT localId);
 // Reads under the lock.
@@ -69,6 +81,11 @@ void StepRenderLevel(SharedState& state, int direction);
 
 // Back to the defaults (caller holds the state lock).
 void ResetEndpoints(SharedState& state);
+
+// Whether the device can take this blob as the value of format key `key`
+// (FormatKeyIndex): S_OK, E_INVALIDARG for a broken blob,
+// AUDCLNT_E_UNSUPPORTED_FORMAT for one it cannot play (caller holds the lock).
+HRESULT CheckFormatBlob(const SharedState& state, uint32_t index, uint32_t key, const BYTE* blob, ULONG bytes);
 
 // Format keys: the device format, the engine's float form and its two
 // Windows 8 copies; -1 for other keys.

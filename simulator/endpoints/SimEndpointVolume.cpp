@@ -1,5 +1,8 @@
 // IAudioEndpointVolume of the virtual endpoints: the same level and mute the
-// topology's controls hold, with the change notifications.
+// topology's controls hold, with the change notifications. As Windows' own,
+// a registered callback holds a reference on the callback (and keeps this
+// object alive) until it is unregistered: a client that releases first leaks
+// both, which the live-object count shows.
 #include "simulator/endpoints/ComBase.h"
 #include "simulator/endpoints/EndpointEvents.h"
 #include "simulator/endpoints/EndpointObjects.h"
@@ -15,18 +18,18 @@ class EndpointVolume : public ComObject<IAudioEndpointVolume> {
 public:
     EndpointVolume(uint32_t endpoint, uint32_t generation) : endpoint_(endpoint), generation_(generation) {}
 
-    ~EndpointVolume() override {
-        for (IAudioEndpointVolumeCallback* callback : callbacks_) {
-            if (callback) UnregisterVolumeCallback(endpoint_, callback);
-        }
-    }
-
     HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback* callback) override {
         if (!callback) return E_POINTER;
         for (IAudioEndpointVolumeCallback*& slot : callbacks_) {
             if (slot) continue;
+            callback->AddRef();
             HRESULT hr = RegisterVolumeCallback(endpoint_, callback);
-            if (SUCCEEDED(hr)) slot = callback;
+            if (FAILED(hr)) {
+                callback->Release();
+                return hr;
+            }
+            slot = callback;
+            AddRef();
             return hr;
         }
         return E_OUTOFMEMORY;
@@ -36,7 +39,11 @@ public:
         for (IAudioEndpointVolumeCallback*& slot : callbacks_) {
             if (slot != callback) continue;
             slot = nullptr;
-            return UnregisterVolumeCallback(endpoint_, callback);
+            // No delivery runs once this returns: the references can go.
+            HRESULT hr = UnregisterVolumeCallback(endpoint_, callback);
+            callback->Release();
+            Release();  // may be the last reference: nothing of this object is used after it
+            return hr;
         }
         return E_NOTFOUND;
     }
@@ -62,9 +69,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetMasterVolumeLevelScalar(float* scalar) override {
         if (!scalar) return E_POINTER;
-        float db = 0;
-        HRESULT hr = GetMasterVolumeLevel(&db);
-        if (SUCCEEDED(hr)) *scalar = LevelScalar(endpoint_, db);
+        EndpointValues v;
+        HRESULT hr = Read(v);
+        if (SUCCEEDED(hr)) *scalar = LevelScalar(CombinedRange(v), v.level[0] > v.level[1] ? v.level[0] : v.level[1]);
         return hr;
     }
     HRESULT STDMETHODCALLTYPE SetChannelVolumeLevel(UINT channel, float db, LPCGUID context) override {
@@ -74,7 +81,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetChannelVolumeLevelScalar(UINT channel, float scalar, LPCGUID context) override {
         if (!(scalar >= 0.0f && scalar <= 1.0f)) return E_INVALIDARG;
-        return SetChannelVolumeLevel(channel, FromScalar(scalar), context);
+        if (channel >= kEndpointChannels) return E_INVALIDARG;
+        return SetChannelVolumeLevel(channel, FromScalar(scalar, channel), context);
     }
     HRESULT STDMETHODCALLTYPE GetChannelVolumeLevel(UINT channel, float* db) override {
         if (!db) return E_POINTER;
@@ -86,9 +94,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetChannelVolumeLevelScalar(UINT channel, float* scalar) override {
         if (!scalar) return E_POINTER;
-        float db = 0;
-        HRESULT hr = GetChannelVolumeLevel(channel, &db);
-        if (SUCCEEDED(hr)) *scalar = LevelScalar(endpoint_, db);
+        if (channel >= kEndpointChannels) return E_INVALIDARG;
+        EndpointValues v;
+        HRESULT hr = Read(v);
+        if (SUCCEEDED(hr)) *scalar = LevelScalar(v.range[channel], v.level[channel]);
         return hr;
     }
     HRESULT STDMETHODCALLTYPE SetMute(BOOL mute, LPCGUID context) override {
@@ -107,7 +116,7 @@ public:
         float db = 0;
         HRESULT hr = GetMasterVolumeLevel(&db);
         if (FAILED(hr)) return hr;
-        const LevelRange& range = Endpoint(endpoint_).range;
+        const LevelRange range = Range();
         *steps = static_cast<UINT>((range.maximum - range.minimum) / range.step + 0.5f) + 1;
         *step = static_cast<UINT>((db - range.minimum) / range.step + 0.5f);
         return S_OK;
@@ -122,7 +131,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetVolumeRange(float* minimum, float* maximum, float* step) override {
         if (!minimum || !maximum || !step) return E_POINTER;
-        const LevelRange& range = Endpoint(endpoint_).range;
+        const LevelRange range = Range();
         *minimum = range.minimum;
         *maximum = range.maximum;
         *step = range.step;
@@ -138,8 +147,17 @@ private:
         return hr;
     }
 
-    float FromScalar(float scalar) const {
-        const LevelRange& range = Endpoint(endpoint_).range;
+    // Both channels' ranges in one, as the endpoint reports them.
+    LevelRange Range() const {
+        EndpointValues v;
+        if (!ReadEndpoint(endpoint_, v)) return Endpoint(endpoint_).range;
+        return CombinedRange(v);
+    }
+
+    float FromScalar(float scalar, UINT channel = ~0u) const {
+        EndpointValues v;
+        LevelRange range = Endpoint(endpoint_).range;
+        if (ReadEndpoint(endpoint_, v)) range = channel < kEndpointChannels ? v.range[channel] : CombinedRange(v);
         return range.minimum + scalar * (range.maximum - range.minimum);
     }
 
@@ -147,7 +165,7 @@ private:
         float db = 0;
         HRESULT hr = GetMasterVolumeLevel(&db);
         if (FAILED(hr)) return hr;
-        const LevelRange& range = Endpoint(endpoint_).range;
+        const LevelRange range = Range();
         db += static_cast<float>(direction) * range.step;
         if (db < range.minimum) db = range.minimum;
         if (db > range.maximum) db = range.maximum;

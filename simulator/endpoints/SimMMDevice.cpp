@@ -88,18 +88,22 @@ public:
     }
 
     // Format blobs only, kept and counted per key; the rest is the system's.
+    // A blob the device cannot take is refused and the key keeps its value.
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override {
         if (!writable_) return STG_E_ACCESSDENIED;
+        ++writes_;
         int format = FormatKeyIndex(key);
         if (format < 0) return STG_E_ACCESSDENIED;
-        if (value.vt != VT_BLOB || !value.blob.pBlobData || value.blob.cbSize < sizeof(WAVEFORMATEX) ||
-            value.blob.cbSize > kFormatBlobBytes) {
-            return E_INVALIDARG;
-        }
+        if (value.vt != VT_BLOB) return E_INVALIDARG;
         SharedState* state = State();
         if (!state) return E_FAIL;
         StateLock shared;
-        EndpointValues& v = Endpoints(*state).endpoint[endpoint_];
+        EndpointsState& e = Endpoints(*state);
+        if (e.failPropertyWrite && writes_ == e.failPropertyWrite) return E_FAIL;
+        HRESULT hr = CheckFormatBlob(*state, endpoint_, static_cast<uint32_t>(format), value.blob.pBlobData,
+                                     value.blob.cbSize);
+        if (FAILED(hr)) return hr;
+        EndpointValues& v = e.endpoint[endpoint_];
         std::memset(v.format[format], 0, kFormatBlobBytes);
         std::memcpy(v.format[format], value.blob.pBlobData, value.blob.cbSize);
         v.formatHeld[format] = 1;
@@ -112,6 +116,7 @@ public:
 private:
     uint32_t endpoint_;
     bool writable_;
+    uint32_t writes_ = 0;        // SetValue calls through this store, for the write fault
 };
 
 class Device : public ComObject<IMMDevice> {
@@ -238,7 +243,7 @@ public:
             StateLock shared;
             for (uint32_t i = 0; i < kEndpointCount; ++i) {
                 if (flow != eAll && Endpoint(i).flow != flow) continue;
-                if (EndpointDeviceState(*state, i) & mask) collection->Add(i);
+                if (EndpointListed(*state, i) && (EndpointDeviceState(*state, i) & mask)) collection->Add(i);
             }
         }
         *devices = collection;
@@ -257,7 +262,12 @@ public:
         if (!device) return E_POINTER;
         *device = nullptr;
         int endpoint = FindEndpoint(id);
-        if (endpoint < 0) return E_NOTFOUND;
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        {
+            StateLock shared;
+            if (endpoint < 0 || !EndpointListed(*state, static_cast<uint32_t>(endpoint))) return E_NOTFOUND;
+        }
         return HandOut(new (std::nothrow) Device(static_cast<uint32_t>(endpoint)), device);
     }
 

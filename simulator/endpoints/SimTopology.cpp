@@ -6,6 +6,9 @@
 //   render:  stream -> mute -> volume -> DAC -> speaker connector
 //   capture: line connector -> sum -> mute -> volume --+
 //            S/PDIF connector -> sum -> mute ----------+-> mux -> ADC -> stream
+// The chosen topology can turn the mux into a plain sum or make the render
+// endpoint's connector claim the wrong data flow; extra endpoints share the
+// path (and have the controls) of the endpoint they copy.
 #include "simulator/endpoints/ComBase.h"
 #include "simulator/endpoints/EndpointObjects.h"
 #include "simulator/endpoints/Endpoints.h"
@@ -111,12 +114,39 @@ struct PartRef {
     uint32_t index;
 
     const PartDesc& Desc() const { return kAdapters[adapter].parts[index]; }
-    // Whose lifetime the part shares: the device's own parts die with an unplug.
-    uint32_t Owner() const { return endpointConnector ? endpoint : (adapter == kDeviceAdapter ? kDeviceRender : kForeignRender); }
 };
 
 HRESULT Alive(uint32_t endpoint, uint32_t generation) {
     return EndpointAlive(endpoint, generation) ? S_OK : kDeviceInvalidated;
+}
+
+uint32_t CurrentTopology() {
+    SharedState* state = State();
+    if (!state) return kTopologyNormal;
+    StateLock shared;
+    return Endpoints(*state).topology;
+}
+
+// The device's own parts die with an unplug; an endpoint's connector with its endpoint.
+HRESULT PartAlive(const PartRef& ref, uint32_t generation) {
+    if (ref.endpointConnector) return Alive(ref.endpoint, generation);
+    if (ref.adapter != kDeviceAdapter) return S_OK;
+    SharedState* state = State();
+    if (!state) return kDeviceInvalidated;
+    StateLock shared;
+    return state->present && state->generation == generation ? S_OK : kDeviceInvalidated;
+}
+
+// The endpoint whose level or mute a control of this part holds: an extra
+// endpoint has its own on the path it shares with its twin.
+uint32_t ControlEndpoint(const PartRef& ref) {
+    uint32_t endpoint = ref.Desc().endpoint;
+    const EndpointDesc& from = Endpoint(ref.endpoint);
+    return from.twin != ref.endpoint && from.twin == endpoint ? ref.endpoint : endpoint;
+}
+
+bool IsMuxTurnedToSum(const PartDesc& d) {
+    return d.control == Control::Selector && CurrentTopology() == kTopologyNoMux;
 }
 
 HRESULT CreatePart(const PartRef& ref, uint32_t generation, IPart** part);
@@ -166,10 +196,11 @@ public:
         if (channel >= kEndpointChannels) return E_INVALIDARG;
         HRESULT hr = Alive(endpoint_, generation_);
         if (FAILED(hr)) return hr;
-        const LevelRange& range = Endpoint(endpoint_).range;
-        *minimum = range.minimum;
-        *maximum = range.maximum;
-        *step = range.step;
+        EndpointValues v;
+        if (!ReadEndpoint(endpoint_, v)) return E_FAIL;
+        *minimum = v.range[channel].minimum;
+        *maximum = v.range[channel].maximum;
+        *step = v.range[channel].step;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetLevel(UINT channel, float* level) override {
@@ -184,18 +215,18 @@ public:
     HRESULT STDMETHODCALLTYPE SetLevel(UINT channel, float level, LPCGUID context) override {
         if (channel >= kEndpointChannels) return E_INVALIDARG;
         HRESULT hr = Alive(endpoint_, generation_);
-        return FAILED(hr) ? hr : SetEndpointLevel(endpoint_, channel, level, context);
+        return FAILED(hr) ? hr : SetEndpointLevel(endpoint_, channel, level, context, OutOfRange::Clamp);
     }
     HRESULT STDMETHODCALLTYPE SetLevelUniform(float level, LPCGUID context) override {
         HRESULT hr = Alive(endpoint_, generation_);
-        return FAILED(hr) ? hr : SetEndpointLevel(endpoint_, ~0u, level, context);
+        return FAILED(hr) ? hr : SetEndpointLevel(endpoint_, ~0u, level, context, OutOfRange::Clamp);
     }
     HRESULT STDMETHODCALLTYPE SetLevelAllChannels(float* levels, ULONG channels, LPCGUID context) override {
         if (!levels) return E_POINTER;
         if (channels != kEndpointChannels) return E_INVALIDARG;
         HRESULT hr = Alive(endpoint_, generation_);
         for (UINT ch = 0; ch < kEndpointChannels && SUCCEEDED(hr); ++ch) {
-            hr = SetEndpointLevel(endpoint_, ch, levels[ch], context);
+            hr = SetEndpointLevel(endpoint_, ch, levels[ch], context, OutOfRange::Clamp);
         }
         return hr;
     }
@@ -297,7 +328,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetSubType(GUID* subtype) override {
         if (!subtype) return E_POINTER;
-        *subtype = ref_.endpointConnector ? GUID_NULL : *ref_.Desc().subtype;
+        if (ref_.endpointConnector) {
+            *subtype = GUID_NULL;
+        } else {
+            *subtype = IsMuxTurnedToSum(ref_.Desc()) ? kNodeSum : *ref_.Desc().subtype;
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetControlInterfaceCount(UINT* count) override {
@@ -325,15 +360,15 @@ public:
         *object = nullptr;
         const IID* control = ControlIid();
         if (!control || !IsEqualIID(iid, *control)) return E_NOINTERFACE;
-        HRESULT hr = Alive(ref_.Owner(), generation_);
+        HRESULT hr = PartAlive(ref_, generation_);
         if (FAILED(hr)) return hr;
         const PartDesc& d = ref_.Desc();
         switch (d.control) {
             case Control::Level:
-                return HandOut(new (std::nothrow) LevelControl(d.endpoint, generation_),
+                return HandOut(new (std::nothrow) LevelControl(ControlEndpoint(ref_), generation_),
                                reinterpret_cast<IAudioVolumeLevel**>(object));
             case Control::Mute:
-                return HandOut(new (std::nothrow) MuteControl(d.endpoint, generation_),
+                return HandOut(new (std::nothrow) MuteControl(ControlEndpoint(ref_), generation_),
                                reinterpret_cast<IAudioMute**>(object));
             case Control::Selector:
                 return HandOut(new (std::nothrow) InputSelector(generation_),
@@ -379,7 +414,7 @@ private:
             case Control::Mute:
                 return &__uuidof(IAudioMute);
             case Control::Selector:
-                return &__uuidof(IAudioInputSelector);
+                return IsMuxTurnedToSum(d) ? nullptr : &__uuidof(IAudioInputSelector);
             case Control::None:
                 break;
         }
@@ -429,7 +464,13 @@ private:
         HRESULT STDMETHODCALLTYPE GetDataFlow(DataFlow* flow) override {
             if (!flow) return E_POINTER;
             const PartRef& r = owner_->ref_;
-            *flow = r.endpointConnector ? (Endpoint(r.endpoint).flow == eRender ? In : Out) : r.Desc().flow;
+            if (!r.endpointConnector) {
+                *flow = r.Desc().flow;
+                return S_OK;
+            }
+            const EndpointDesc& e = Endpoint(r.endpoint);
+            const bool wrong = e.ours && e.flow == eRender && CurrentTopology() == kTopologyWrongFlow;
+            *flow = (e.flow == eRender) != wrong ? In : Out;
             return S_OK;
         }
         HRESULT STDMETHODCALLTYPE ConnectTo(IConnector*) override { return E_NOTIMPL; }
@@ -445,7 +486,7 @@ private:
             *to = nullptr;
             PartRef peer;
             if (!owner_->Peer(peer)) return E_NOTFOUND;
-            HRESULT hr = Alive(owner_->ref_.Owner(), owner_->generation_);
+            HRESULT hr = PartAlive(owner_->ref_, owner_->generation_);
             if (FAILED(hr)) return hr;
             IPart* part = nullptr;
             hr = CreatePart(peer, owner_->generation_, &part);

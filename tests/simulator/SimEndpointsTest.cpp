@@ -27,9 +27,11 @@ public:
     std::atomic<DWORD> thread{0};
     std::atomic<DWORD> lastState{0};
 
+    std::atomic<LONG> refs{1};
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
     HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override {
         if (unregistered) ++afterUnregister;
         thread = GetCurrentThreadId();
@@ -107,7 +109,7 @@ TEST_F(SimEndpoints, EnumerationFollowsModelAndPresence) {
     EXPECT_EQ(E_NOTFOUND, enumerator->GetDevice(L"{0.0.0.00000000}.{nothing}", &none));
 }
 
-TEST_F(SimEndpoints, PropertyWritesNeedAStoreOpenedForWriting) {
+TEST_F(SimEndpoints, PropertyWritesNeedAWritableStoreAndAFormatTheDeviceTakes) {
     IMMDevice* device = Device(sim::kDeviceLineIn);
     IPropertyStore* reading = nullptr;
     ASSERT_EQ(S_OK, device->OpenPropertyStore(STGM_READ, &reading));
@@ -119,9 +121,17 @@ TEST_F(SimEndpoints, PropertyWritesNeedAStoreOpenedForWriting) {
     EXPECT_EQ(STG_E_ACCESSDENIED, reading->SetValue(kKeyDeviceFormat, value));
     IPropertyStore* writing = nullptr;
     ASSERT_EQ(S_OK, device->OpenPropertyStore(STGM_READWRITE, &writing));
-    EXPECT_EQ(S_OK, writing->SetValue(kKeyEngineFloatFormat, value));
-    EXPECT_EQ(S_OK, writing->SetValue(kKeyEngineFloatFormat, value));
+    EXPECT_EQ(AUDCLNT_E_UNSUPPORTED_FORMAT, writing->SetValue(kKeyEngineFloatFormat, value));
     EXPECT_EQ(STG_E_ACCESSDENIED, writing->SetValue(kKeyDeviceFriendlyName, value));
+    // A blob that does not add up, or that the device cannot play, is refused.
+    auto* f = reinterpret_cast<WAVEFORMATEXTENSIBLE*>(value.blob.pBlobData);
+    const WAVEFORMATEXTENSIBLE good = *f;
+    f->Format.nBlockAlign = 5;
+    EXPECT_EQ(E_INVALIDARG, writing->SetValue(kKeyDeviceFormat, value));
+    *f = good;
+    f->Format.nSamplesPerSec = 22050;
+    f->Format.nAvgBytesPerSec = 22050 * f->Format.nBlockAlign;
+    EXPECT_EQ(AUDCLNT_E_UNSUPPORTED_FORMAT, writing->SetValue(kKeyDeviceFormat, value));
     PropVariantClear(&value);
     // A key never written reads as empty.
     EXPECT_EQ(S_OK, reading->GetValue(kKeyEngineFloatFormat8a, &value));
@@ -132,7 +142,7 @@ TEST_F(SimEndpoints, PropertyWritesNeedAStoreOpenedForWriting) {
     sim::EndpointValues v = {};
     sim::ReadEndpoint(sim::kDeviceLineIn, v);
     EXPECT_EQ(0u, v.formatWrites[0]);
-    EXPECT_EQ(2u, v.formatWrites[1]);
+    EXPECT_EQ(0u, v.formatWrites[1]);  // the PCM blob is not the float form the engine keeps there
 
     state->endpoints.refusePropertyWrite = 1;
     EXPECT_EQ(E_ACCESSDENIED, device->OpenPropertyStore(STGM_READWRITE, &writing));
@@ -156,6 +166,17 @@ TEST_F(SimEndpoints, LevelsKeepToTheirRangeAndTheVolumeKeysStep) {
     EXPECT_EQ(DWORD(ERROR_SUCCESS), sim::ReceiveReport(up, sizeof(up)));
     EXPECT_EQ(S_OK, volume->GetChannelVolumeLevel(1, &db));
     EXPECT_FLOAT_EQ(-0.5f, db);
+
+    // Each channel its own range; between two steps the one with the greater effect.
+    ASSERT_EQ(S_OK, sim::SetEndpointRange(sim::kDeviceRender, 1, {-50.0f, 0.0f, 1.25f}));
+    EXPECT_EQ(E_INVALIDARG, sim::SetEndpointRange(sim::kDeviceRender, 1, {-10.0f, 0.0f, 3.0f}));
+    EXPECT_EQ(S_OK, volume->SetChannelVolumeLevel(1, -10.3f, nullptr));
+    EXPECT_EQ(S_OK, volume->GetChannelVolumeLevel(1, &db));
+    EXPECT_FLOAT_EQ(-11.25f, db);
+    EXPECT_EQ(E_INVALIDARG, volume->SetChannelVolumeLevel(1, -60.0f, nullptr));
+    EXPECT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, 1, -60.0f, nullptr, sim::OutOfRange::Clamp));
+    EXPECT_EQ(S_OK, volume->GetChannelVolumeLevel(1, &db));
+    EXPECT_FLOAT_EQ(-50.0f, db);  // a topology level control holds the range's end
     volume->Release();
     device->Release();
 }
@@ -177,8 +198,16 @@ TEST_F(SimEndpoints, NotificationsComeOnTheDevicesThreadAndStopAtUnregistration)
     sim::Plug();
     ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_ACTIVE; }));
 
+    // A registration holds the callback and its endpoint volume.
+    EXPECT_EQ(2, listener.refs.load());
+    const LONG alive = sim::LiveEndpointObjects();
+    EXPECT_LT(0u, volume->Release());
+    EXPECT_EQ(alive, sim::LiveEndpointObjects());
+    EXPECT_EQ(S_OK, volume->UnregisterControlChangeNotify(&listener));
+    EXPECT_EQ(1, listener.refs.load());  // notification clients are not held
+    EXPECT_EQ(alive - 1, sim::LiveEndpointObjects());
+
     // Another thread keeps changing the level while this one unregisters.
-    volume->Release();
     ASSERT_EQ(S_OK, device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
                                      reinterpret_cast<void**>(&volume)));
     ASSERT_EQ(S_OK, volume->RegisterControlChangeNotify(&listener));
@@ -236,6 +265,13 @@ TEST_F(SimEndpoints, ToolListsAndChangesTheEndpoints) {
     ChildResult json = tool("endpoints --json");
     EXPECT_NE(std::string::npos, json.output.find("\"refuse_property_write\":true")) << json.output;
     EXPECT_NE(std::string::npos, json.output.find("\"record_input\":\"spdif\"")) << json.output;
+    EXPECT_EQ(0u, tool("range spdif -96 0 1 -48 0 0.5").exitCode);
+    EXPECT_EQ(0u, tool("topology many").exitCode);
+    EXPECT_EQ(2u, tool("fault fail-property-write 5").exitCode);
+    list = tool("endpoints");
+    EXPECT_NE(std::string::npos, list.output.find("endpoint 4 range left -96.00..0.00 step 1.00 right -48.00..0.00"))
+        << list.output;
+    EXPECT_NE(std::string::npos, list.output.find("\"Speakers 9 (Velmor R6)\"")) << list.output;
     state->config.model = sim::kModelR5;
     EXPECT_EQ(1u, tool("mute line on").exitCode);  // an R5 has no line input
 }

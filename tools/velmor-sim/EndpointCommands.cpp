@@ -15,12 +15,20 @@
 #include <cstring>
 
 const char kEndpointUsage[] =
-    "  endpoints              the Windows audio endpoints: format, levels, mute, record input\n"
-    "  volume render|line|spdif DB [DB]   set the level (left, right)\n"
+    "  endpoints              the Windows audio endpoints: format, levels with each channel's range\n"
+    "                         and step, mute, record input, topology and faults\n"
+    "  volume render|line|spdif DB [DB]   set the level (left, right), snapped to the step\n"
+    "  range render|line|spdif MIN MAX STEP [MIN MAX STEP]  each channel's level range (left, right)\n"
     "  mute render|line|spdif on|off      set the mute\n"
     "  select line|spdif                  choose the record input\n"
-    "  format render|line|spdif BITS RATE set the shared-mode format (stereo PCM)\n"
+    "  format render|line|spdif BITS RATE set the shared-mode format (stereo PCM; refused\n"
+    "                                     when the device cannot play it)\n"
+    "  topology normal|capture-only|wrong-flow|no-mux|many\n"
+    "                         the device's endpoints: all; no render endpoint; a render\n"
+    "                         connector that claims data flows out; record inputs without\n"
+    "                         a multiplexer; eight more render and capture endpoints\n"
     "  fault refuse-property-write on|off endpoint property writes give E_ACCESSDENIED\n"
+    "  fault fail-property-write N|off    the Nth write through one opened store fails (1-4)\n"
     "  fault no-level-control on|off      the device's topology has no level control\n"
     "  fault no-connector on|off          the device's endpoint topologies have no connector\n";
 
@@ -29,6 +37,13 @@ namespace {
 using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
 const char* const kKeyNames[sim::kFormatKeyCount] = {"device", "float", "float8a", "float8b"};
+const char* const kTopologyNames[sim::kTopologyCount] = {"normal", "capture-only", "wrong-flow", "no-mux", "many"};
+// A store is written at most four times by one format change.
+constexpr uint32_t kMaxFailingWrite = sim::kFormatKeyCount;
+
+const char* TopologyName(uint32_t topology) {
+    return topology < sim::kTopologyCount ? kTopologyNames[topology] : "?";
+}
 
 std::string Narrow(const std::wstring& text) {
     std::string out;
@@ -67,6 +82,11 @@ struct Row {
     WAVEFORMATEXTENSIBLE format;
 };
 
+bool Listed(sim::SharedState& state, uint32_t index) {
+    sim::StateLock shared;
+    return sim::EndpointListed(state, index);
+}
+
 Row ReadRow(uint32_t index) {
     Row row = {};
     row.index = index;
@@ -83,6 +103,7 @@ std::string ListText(sim::SharedState& state) {
     std::string out;
     char line[512];
     for (uint32_t i = 0; i < sim::kEndpointCount; ++i) {
+        if (!Listed(state, i)) continue;
         const sim::EndpointDesc& d = sim::Endpoint(i);
         Row r = ReadRow(i);
         const bool floatFormat = IsEqualGUID(r.format.SubFormat, kKsDataFormatSubtypeIeeeFloat);
@@ -96,6 +117,10 @@ std::string ListText(sim::SharedState& state) {
                  r.values.mute ? "on" : "off", r.values.formatWrites[0], r.values.formatWrites[1],
                  r.values.formatWrites[2], r.values.formatWrites[3]);
         out += line;
+        const sim::LevelRange* range = r.values.range;
+        snprintf(line, sizeof(line), "endpoint %u range left %.2f..%.2f step %.2f right %.2f..%.2f step %.2f dB\n", i,
+                 range[0].minimum, range[0].maximum, range[0].step, range[1].minimum, range[1].maximum, range[1].step);
+        out += line;
         snprintf(line, sizeof(line), "endpoint %u instance %s\n", i, Narrow(sim::EndpointInstance(state, i)).c_str());
         out += line;
     }
@@ -104,10 +129,14 @@ std::string ListText(sim::SharedState& state) {
         sim::StateLock shared;
         e = sim::Endpoints(state);
     }
-    snprintf(line, sizeof(line), "record-input %s\n", Selected(e.muxSelection));
+    snprintf(line, sizeof(line), "record-input %s\ntopology %s\n", Selected(e.muxSelection), TopologyName(e.topology));
     out += line;
-    snprintf(line, sizeof(line), "fault refuse-property-write %s\nfault no-level-control %s\nfault no-connector %s\n",
-             e.refusePropertyWrite ? "on" : "off", e.noLevelControl ? "on" : "off", e.noConnector ? "on" : "off");
+    char failing[16] = "off";
+    if (e.failPropertyWrite) snprintf(failing, sizeof(failing), "%u", e.failPropertyWrite);
+    snprintf(line, sizeof(line),
+             "fault refuse-property-write %s\nfault fail-property-write %s\nfault no-level-control %s\n"
+             "fault no-connector %s\n",
+             e.refusePropertyWrite ? "on" : "off", failing, e.noLevelControl ? "on" : "off", e.noConnector ? "on" : "off");
     out += line;
     return out;
 }
@@ -119,6 +148,7 @@ std::string ListJson(sim::SharedState& state) {
     w.Key("endpoints");
     w.StartArray();
     for (uint32_t i = 0; i < sim::kEndpointCount; ++i) {
+        if (!Listed(state, i)) continue;
         const sim::EndpointDesc& d = sim::Endpoint(i);
         Row r = ReadRow(i);
         w.StartObject();
@@ -134,6 +164,16 @@ std::string ListJson(sim::SharedState& state) {
         w.Key("bits"), w.Uint(r.format.Format.wBitsPerSample);
         w.Key("float"), w.Bool(IsEqualGUID(r.format.SubFormat, kKsDataFormatSubtypeIeeeFloat) != 0);
         w.Key("level"), w.StartArray(), w.Double(r.values.level[0]), w.Double(r.values.level[1]), w.EndArray();
+        w.Key("range");
+        w.StartArray();
+        for (const sim::LevelRange& range : r.values.range) {
+            w.StartObject();
+            w.Key("min"), w.Double(range.minimum);
+            w.Key("max"), w.Double(range.maximum);
+            w.Key("step"), w.Double(range.step);
+            w.EndObject();
+        }
+        w.EndArray();
         w.Key("mute"), w.Bool(r.values.mute != 0);
         w.Key("writes");
         w.StartObject();
@@ -148,9 +188,11 @@ std::string ListJson(sim::SharedState& state) {
         e = sim::Endpoints(state);
     }
     w.Key("record_input"), w.String(Selected(e.muxSelection));
+    w.Key("topology"), w.String(TopologyName(e.topology));
     w.Key("faults");
     w.StartObject();
     w.Key("refuse_property_write"), w.Bool(e.refusePropertyWrite != 0);
+    w.Key("fail_property_write"), w.Uint(e.failPropertyWrite);
     w.Key("no_level_control"), w.Bool(e.noLevelControl != 0);
     w.Key("no_connector"), w.Bool(e.noConnector != 0);
     w.EndObject();
@@ -216,15 +258,37 @@ int Change(const std::vector<std::string>& args, sim::SharedState& state) {
     if (command == "volume" && args.size() <= 4) {
         float left = 0, right = 0;
         if (!ParseFloat(args[2], left) || !ParseFloat(args.size() == 4 ? args[3] : args[2], right)) return -2;
-        const sim::LevelRange& range = sim::Endpoint(index).range;
-        if (!(left >= range.minimum && left <= range.maximum && right >= range.minimum && right <= range.maximum)) {
-            std::fprintf(stderr, "velmor-sim: levels go from %.2f to %.2f dB\n", range.minimum, range.maximum);
-            return 1;
+        sim::EndpointValues v = {};
+        sim::ReadEndpoint(index, v);
+        const float levels[2] = {left, right};
+        for (uint32_t ch = 0; ch < sim::kEndpointChannels; ++ch) {
+            const sim::LevelRange& range = v.range[ch];
+            if (!(levels[ch] >= range.minimum && levels[ch] <= range.maximum)) {
+                std::fprintf(stderr, "velmor-sim: the %s level goes from %.2f to %.2f dB\n", ch ? "right" : "left",
+                             range.minimum, range.maximum);
+                return 1;
+            }
         }
         HRESULT hr = left == right ? sim::SetEndpointLevel(index, ~0u, left, nullptr)
                                    : sim::SetEndpointLevel(index, 0, left, nullptr);
         if (SUCCEEDED(hr) && left != right) hr = sim::SetEndpointLevel(index, 1, right, nullptr);
         return FAILED(hr) ? 1 : 0;
+    }
+    if (command == "range" && (args.size() == 5 || args.size() == 8)) {
+        sim::LevelRange ranges[2];
+        for (uint32_t ch = 0; ch < sim::kEndpointChannels; ++ch) {
+            size_t at = args.size() == 8 ? 2 + 3 * ch : 2;
+            if (!ParseFloat(args[at], ranges[ch].minimum) || !ParseFloat(args[at + 1], ranges[ch].maximum) ||
+                !ParseFloat(args[at + 2], ranges[ch].step)) {
+                return -2;
+            }
+        }
+        for (uint32_t ch = 0; ch < sim::kEndpointChannels; ++ch) {
+            if (FAILED(sim::SetEndpointRange(index, ch, ranges[ch]))) {
+                return Fail("a range goes from MIN up to MAX in whole steps (MIN < MAX, 0 < STEP)");
+            }
+        }
+        return 0;
     }
     if (command == "mute" && args.size() == 3) {
         uint32_t on = 0;
@@ -252,7 +316,26 @@ int EndpointCommand(const std::vector<std::string>& args, bool json, sim::Shared
         return 0;
     }
     int status = -1;
-    if (command == "fault" && args.size() == 3) {
+    if (command == "topology" && args.size() == 2) {
+        for (uint32_t t = 0; t < sim::kTopologyCount; ++t) {
+            if (args[1] != kTopologyNames[t]) continue;
+            sim::StateLock shared;
+            sim::Endpoints(state).topology = t;
+            status = 0;
+        }
+        if (status != 0) return -2;
+    } else if (command == "fault" && args.size() == 3 && args[1] == "fail-property-write") {
+        uint32_t n = 0;
+        if (args[2] != "off") {
+            char* end = nullptr;
+            unsigned long value = std::strtoul(args[2].c_str(), &end, 10);
+            if (args[2].empty() || *end || value < 1 || value > kMaxFailingWrite) return -2;
+            n = static_cast<uint32_t>(value);
+        }
+        sim::StateLock shared;
+        sim::Endpoints(state).failPropertyWrite = n;
+        status = 0;
+    } else if (command == "fault" && args.size() == 3) {
         uint32_t sim::EndpointsState::*field = nullptr;
         if (args[1] == "refuse-property-write") field = &sim::EndpointsState::refusePropertyWrite;
         if (args[1] == "no-level-control") field = &sim::EndpointsState::noLevelControl;
@@ -263,7 +346,8 @@ int EndpointCommand(const std::vector<std::string>& args, bool json, sim::Shared
         sim::StateLock shared;
         sim::Endpoints(state).*field = on;
         status = 0;
-    } else if (command == "volume" || command == "mute" || command == "select" || command == "format") {
+    } else if (command == "volume" || command == "range" || command == "mute" || command == "select" ||
+               command == "format") {
         status = Change(args, state);
     } else {
         return -1;
