@@ -55,15 +55,21 @@ TEST_F(PanelAsioSettings, StoresOnlyTheTwoEditedValues) {
     EXPECT_FALSE(SettingExists(kValueSampleRate));
 }
 
-// As the driver's writer: a length it could not run keeps the stored value.
-TEST_F(PanelAsioSettings, LengthsOutsideTheDriversRangeAreNotStored) {
+// As the driver's own writer: what it could not run keeps the stored value.
+TEST_F(PanelAsioSettings, ValuesOutsideTheDriversRangeAreNotStored) {
     PutSettingDword(kValueBufferSize, 200);
+    PutSettingDword(kValueBitsPerSample, 24);
     ASSERT_EQ(S_OK, LoadAsioSettingsIntoBlock(block));
-    block.Write(&StatusBlockLayout::bufferSize, 4);  // "429496730" ms wrapped
-    ASSERT_EQ(S_OK, StoreAsioSettingsFromBlock(block));
-    uint32_t value = 0;
-    ASSERT_TRUE(GetSettingDword(kValueBufferSize, &value));
-    EXPECT_EQ(200u, value);
+    for (uint32_t length : {0u, 10u, 6010u, 4294967290u}) {
+        block.Write(&StatusBlockLayout::bufferSize, length);
+        block.Write(&StatusBlockLayout::bitsPerSample, 8);
+        ASSERT_EQ(S_OK, StoreAsioSettingsFromBlock(block));
+        uint32_t value = 0;
+        ASSERT_TRUE(GetSettingDword(kValueBufferSize, &value));
+        EXPECT_EQ(200u, value) << length;
+        ASSERT_TRUE(GetSettingDword(kValueBitsPerSample, &value));
+        EXPECT_EQ(24u, value);
+    }
 }
 
 TEST_F(PanelAsioSettings, InvalidBlockIsLeftAlone) {

@@ -12,9 +12,10 @@
 #include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
-#include <psapi.h>
 
 #include <cmath>
+#include <psapi.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -256,6 +257,7 @@ TEST_F(EndpointControlTest, VolumesMuteAndRecordInput) {
     EXPECT_FLOAT_EQ(-100.0f, v.level[0]);
     EXPECT_FLOAT_EQ(0.0f, v.level[1]);
     EXPECT_FLOAT_EQ(-100.0f, control->RenderEndpoint(0)->channel[0][0].level);
+    // A level that is not a number passes no range check: refused whole.
     EXPECT_EQ(E_INVALIDARG, control->SetRenderVolume(-10.0f, std::nanf("")));
     EXPECT_FLOAT_EQ(-100.0f, Values(sim::kDeviceRender).level[0]);
 

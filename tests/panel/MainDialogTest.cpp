@@ -1,5 +1,6 @@
 // The real main dialog, its resources linked in, on the virtual device:
 // driven by messages, read through its controls.
+#include "device/AsioSettingsKey.h"
 #include "device/DeviceApi.h"
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
@@ -185,6 +186,7 @@ TEST_F(MainDialog, EmptyPlaybackModeAndShowAsioWithoutPages) {
     Command(IDC_MODE_PLAYBACK);  // no Playback page allowed: nothing to show
     EXPECT_TRUE(dialog->PlaybackMode());
     EXPECT_FALSE(dialog->ModeSwitched()) << "cleared once the pages are built";
+    EXPECT_TRUE(Shown(IDC_MODE_ASIO));
     EXPECT_EQ(0, dialog->PageCount());
     EXPECT_TRUE(Strip(IDC_TAB_PLAYBACK).empty());
     Command(ID_PANEL_SHOW_ASIO);
@@ -442,31 +444,58 @@ TEST_F(MainDialog, EndpointActivationAfterAModeSwitchReplacesThePages) {
     EXPECT_EQ(1, dialog->AsioIndex());
 }
 
-// Whatever the build before showed, a mode button is there when it leads to a page.
+// Whatever the build before showed, a mode button is there exactly when it
+// leads to a page.
 TEST_F(MainDialog, ModeButtonsAlwaysLeadToAPage) {
     Start(kWindows7);  // the program's defaults: no Playback or Record page
     Command(IDC_MODE_ASIO);
+    EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
     EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
     Command(IDC_MODE_PLAYBACK);
     EXPECT_TRUE(Shown(IDC_MODE_ASIO));
+
     sim::Unplug();
     PumpUntil([] { return false; }, 100);
     sim::Plug();
-    EXPECT_TRUE(PumpUntil([&] { return Shown(IDC_MODE_ASIO); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return Shown(IDC_MODE_ASIO); }, 5000));
+    EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
+    Command(IDC_MODE_ASIO);
+    EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
+
+    dialog.reset();
     PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
     PutPanelSwitch(kPanelSwitchKey, kSwitchAsioDrv, 0);
     Start(kWindows7);
+    EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
     EXPECT_FALSE(Shown(IDC_MODE_ASIO));
+    EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
 }
 
-// Another device's endpoint keeps the arrival pending, with the Information page.
+// The notice comes for any endpoint: one of another device keeps the arrival
+// pending and leaves the Information page, not an empty window.
 TEST_F(MainDialog, ActivationOfAnotherEndpointKeepsWaitingForOurs) {
     PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
     Start(kWindows8);
     sim::Unplug();
-    DeviceNotice(DBT_DEVICEARRIVAL, "\\\\?\\USB#VID_3A45&PID_0452#5&1#{a5dcbf10}");
+    DeviceNotice(DBT_DEVICEARRIVAL, "\\\\?\\USB#VID_3A45&PID_0452#5&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
     SendMessageA(dialog->Hwnd(), WM_PANEL_ENDPOINT_ACTIVE, 0, 0);
+    EXPECT_EQ(Titles({"Information"}), PageTitles());
     EXPECT_EQ(Titles({"Information"}), Strip(IDC_TAB_PLAYBACK));
+    sim::Plug();
+    ASSERT_TRUE(PumpUntil([&] { return dialog->PlaybackPage() != nullptr; }, 5000));
+    EXPECT_EQ(Titles({"Playback", "Record"}), PageTitles());
+}
+
+// A log-off may end the program before the ASIO page goes: the settings are
+// stored when the session asks.
+TEST_F(MainDialog, EndOfSessionStoresTheAsioSettings) {
+    Start(kWindowsLater);
+    ASSERT_NE(nullptr, dialog->AsioPage());
+    dialog->AsioPage()->Block().Write(&Layout::bufferSize, 250);
+    EXPECT_EQ(TRUE, SendMessageA(dialog->Hwnd(), WM_QUERYENDSESSION, 0, 0));
+    uint32_t stored = 0;
+    ASSERT_TRUE(GetSettingDword(kValueBufferSize, &stored));
+    EXPECT_EQ(250u, stored);
 }
 
 // The virtual device, except that while hideServices is set no device names

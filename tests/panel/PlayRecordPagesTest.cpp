@@ -63,9 +63,17 @@ TEST(PlayRecordFormats, TrackbarPositionsAndDecibelsBothWays) {
     EXPECT_FLOAT_EQ(-25.0f, PositionToLevel(25, -100.0f, 0.0f));
     EXPECT_EQ(0, LevelToPosition(0.0f, -100.0f, 0.0f));
     EXPECT_EQ(100, LevelToPosition(-100.0f, -100.0f, 0.0f));
-    // The percentage below the maximum is rounded up.
-    EXPECT_EQ(11, LevelToPosition(-10.25f, -100.0f, 0.0f));
+    // The percentage below the maximum is rounded to the nearest position,
+    // so that every position comes back from its own level on any range.
+    EXPECT_EQ(10, LevelToPosition(-10.25f, -100.0f, 0.0f));
     EXPECT_EQ(10, LevelToPosition(-9.75f, -100.0f, 0.0f));
+    const float ranges[][2] = {{-100.0f, 0.0f}, {-24.0f, 24.0f}, {-96.0f, 0.0f}};
+    for (const auto& range : ranges) {
+        for (int position = 0; position <= kLevelPositions; ++position) {
+            EXPECT_EQ(position, LevelToPosition(PositionToLevel(position, range[0], range[1]), range[0], range[1]))
+                << range[0] << ".." << range[1];
+        }
+    }
     EXPECT_EQ(50, LevelToPosition(0.0f, -24.0f, 24.0f));
     EXPECT_FLOAT_EQ(24.0f, PositionToLevel(0, -24.0f, 24.0f));
     // A control without a range, or a level that is not a number, sits at the top.
@@ -356,6 +364,17 @@ TEST_F(PlayRecordPages, RecordFormatOfOneInputGoesToEveryInput) {
     EXPECT_STREQ("SPDIF Rx", names);
     EXPECT_STREQ("Line In", names + kRecordInputNameChars);
     EXPECT_EQ(2, list.words[kRecordInputNameCountAt]);
+}
+
+// A format no radio shows stays on the inputs when the page is built again.
+TEST_F(PlayRecordPages, RecordPageBuildLeavesAFormatItCannotShow) {
+    Start();
+    for (UINT input = 0; input < 2; ++input) ASSERT_EQ(S_OK, dialog->Endpoints()->SetCaptureFormat(input, 16, 22050));
+    SendMessageA(dialog->Hwnd(), WM_COMMAND, IDC_MODE_PLAYBACK, 0);
+    ASSERT_NE(nullptr, dialog->RecordPage());
+    for (uint32_t input : {sim::kDeviceLineIn, sim::kDeviceSpdifIn}) {
+        EXPECT_EQ(22050u, Format(input).Format.nSamplesPerSec) << input;
+    }
 }
 
 TEST_F(PlayRecordPages, SpdifInputHidesTheLevelsAndMute) {

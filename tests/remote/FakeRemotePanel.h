@@ -58,8 +58,9 @@ struct FakeRemotePanel : IRemotePanel, IRemoteDisplay {
         }
         return setPlaybackFormatResult;
     }
-    bool OffersPlaybackFormat(uint32_t, uint32_t) override { return true; }
-    bool OffersRecordFormat(uint32_t, uint32_t) override { return true; }
+    bool offersFormats = true;
+    bool OffersPlaybackFormat(uint32_t, uint32_t) override { return offersFormats; }
+    bool OffersRecordFormat(uint32_t, uint32_t) override { return offersFormats; }
     void ReselectPlaybackFormat() override { log.push_back("play reselect"); }
     HRESULT SetRenderVolume(float left, float right) override {
         log.push_back("play level " + std::to_string(left) + "/" + std::to_string(right));

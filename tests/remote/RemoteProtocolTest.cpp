@@ -3,12 +3,15 @@
 
 #include "device/StatusBlock.h"
 #include "device/SharedTypes.h"
+#include "remote/DebugListener.h"
 #include "remote/RemoteIds.h"
 #include "remote/RemoteProtocol.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -327,6 +330,49 @@ TEST_F(RemoteProtocolTest, SetAsioWritesTheBlockAndRefreshesThePage) {
     EXPECT_EQ(kOk, Answer(R"({"api":"set_asio_status","input":{"bit":"x16"}})"));
     EXPECT_EQ(70u, block.ReadOr(&StatusBlockLayout::bufferSize, 0));
     EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::bitsPerSample, 1));
+}
+
+// Another program's window with the panel's title that does not answer
+// holds the answer only briefly.
+TEST_F(RemoteProtocolTest, SetAsioDoesNotWaitForAWindowThatDoesNotAnswer) {
+    MakeBlock(200, 24, kWidthFlag24);
+    HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread hung([&] {
+        HWND window = CreateWindowA("STATIC", kWindowTitle, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        SetEvent(created);
+        WaitForSingleObject(release, INFINITE);  // never handles a message
+        DestroyWindow(window);
+    });
+    WaitForSingleObject(created, 5000);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(kOk, Answer(R"({"api":"set_asio_status","input":{"buffer_size":"20"}})"));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    SetEvent(release);
+    hung.join();
+    CloseHandle(created);
+    CloseHandle(release);
+}
+
+// A system-wide debug-output viewer gets the datagram's trace.
+TEST_F(RemoteProtocolTest, DatagramTraceReachesADebugOutputViewer) {
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+    HANDLE bufferReady = CreateEventA(nullptr, FALSE, TRUE, "DBWIN_BUFFER_READY");
+    HANDLE dataReady = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
+    ASSERT_TRUE(mapping && bufferReady && dataReady);
+    Sleep(kDebugListenerCheckMs + 100);  // a look before this one may be a second old
+    std::vector<char> slot(kUdpSlotSize, 0);
+    std::memcpy(slot.data() + kUdpSlotPayloadOffset, "{\"api\":\"velmor\"}", 16);
+    protocol.HandleDatagram(slot.data(), slot.size());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dataReady, 2000));
+    const char* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    ASSERT_NE(nullptr, view);
+    EXPECT_NE(nullptr, std::strstr(view + sizeof(DWORD), "{\"api\":\"velmor\"}"));
+    UnmapViewOfFile(view);
+    SetEvent(bufferReady);
+    CloseHandle(dataReady);
+    CloseHandle(bufferReady);
+    CloseHandle(mapping);
 }
 
 TEST_F(RemoteProtocolTest, SetMiscChecksTheGpioTable) {

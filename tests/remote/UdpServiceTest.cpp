@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -148,6 +149,37 @@ TEST(UdpService, StopCompletesAPendingHandOverOnALiveRing) {
     EXPECT_EQ(1, PendingWindow::handled);
     EXPECT_EQ(kVelmor, PendingWindow::text);
     DestroyWindow(window);
+}
+
+// The owner's thread does not answer: the stop gives up after its wait, and
+// the stop event goes once the late thread has ended (no handle per stop).
+TEST(UdpService, StopThatTimesOutLeavesNoHandle) {
+    HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWND window = nullptr;
+    std::thread owner([&] {
+        window = CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetEvent(created);
+        WaitForSingleObject(release, INFINITE);
+    });
+    WaitForSingleObject(created, 5000);
+    RemoteClient client;
+    HANDLE stopEvent = nullptr;
+    {
+        UdpService service(window);
+        ASSERT_EQ(S_OK, StartUdpService(&service, kUdpSlotSize, 0));
+        stopEvent = service.stopEvent;
+        ASSERT_TRUE(client.Send(kLoopback, UdpServiceBoundPort(&service), kVelmor.data(), int(kVelmor.size())));
+        Sleep(300);  // the receive thread now waits in SendMessage
+        StopUdpService(&service);
+    }
+    SetEvent(release);  // the window's thread ends: the hand-over fails, the thread ends
+    owner.join();
+    Sleep(300);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(stopEvent, &flags)) << "the stop event is still open";
+    CloseHandle(created);
+    CloseHandle(release);
 }
 
 TEST(UdpSend, DirectedBroadcastAddress) {
