@@ -29,6 +29,7 @@ void WritePattern(int32_t index) {
 
 void Switch(int32_t index) {
     HostLog& h = g_host;
+    if (h.buffersGone) ++h.callbacksAfterDispose;
     ASIOSamples position = {};
     ASIOTimeStamp stamp = {};
     if (h.driver && h.positions.size() < 64 && h.driver->getSamplePosition(&position, &stamp) == ASE_OK) {
@@ -64,16 +65,21 @@ ASIOTime* BufferSwitchTimeInfo(ASIOTime* time, int32_t index, ASIOBool) {
     return nullptr;
 }
 
-void RateChanged(ASIOSampleRate) { ++g_host.rateChanges; }
+void RateChanged(ASIOSampleRate) {
+    if (g_host.buffersGone) ++g_host.callbacksAfterDispose;
+    ++g_host.rateChanges;
+}
 
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
+    if (g_host.buffersGone) ++g_host.callbacksAfterDispose;
     switch (selector) {
     case kAsioSelectorSupported:
         return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
-               (value == kAsioSupportsTimeInfo && g_host.selectorTimeInfo);
+               value == kAsioOverload || (value == kAsioSupportsTimeInfo && g_host.selectorTimeInfo);
     case kAsioEngineVersion: return g_host.engineVersion;
     case kAsioResetRequest: ++g_host.resetRequests; return 1;
     case kAsioResyncRequest: ++g_host.resyncRequests; return 0;  // 0: a reset would follow if the driver asked one
+    case kAsioOverload: ++g_host.overloads; return 1;
     case kAsioSupportsTimeInfo: return g_host.timeInfo ? 1 : 0;
     default: return 0;
     }
@@ -106,6 +112,9 @@ void DriverTest::SetUp() {
     g_host.checkInputs = false;
     g_host.stallAtSwitch = -1;
     g_host.stallMs = 0;
+    g_host.overloads = 0;
+    g_host.buffersGone = false;
+    g_host.callbacksAfterDispose = 0;
     g_host.bits = 16;
     callbacks = HostCallbacks();
 }
