@@ -659,8 +659,9 @@ ASIOError CAsioSample::disposeBuffers() {
     // it out of DSD: one refused because another host streams leaves that host's mode alone.
     const bool heldPlayback =
         m_preparedDsd || (m_active[kRenderDirection] && m_active[kRenderDirection]->openedMask != 0);
-    // The callbacks were the host's for these buffers only.
+    // The callbacks were the host's for these buffers only, and so was a rate change to tell.
     m_callbacks = {};
+    InterlockedExchange(&m_rateChanged, 0);
     m_preparedBytes = 0;
     m_preparedDsd = false;
     // Whatever the current rate says now, the buffers made are released.
