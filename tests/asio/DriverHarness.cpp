@@ -29,7 +29,6 @@ void WritePattern(int32_t index) {
 
 void Switch(int32_t index) {
     HostLog& h = g_host;
-    if (h.buffersGone) ++h.callbacksAfterDispose;
     ASIOSamples position = {};
     ASIOTimeStamp stamp = {};
     if (h.driver && h.positions.size() < 64 && h.driver->getSamplePosition(&position, &stamp) == ASE_OK) {
@@ -65,13 +64,9 @@ ASIOTime* BufferSwitchTimeInfo(ASIOTime* time, int32_t index, ASIOBool) {
     return nullptr;
 }
 
-void RateChanged(ASIOSampleRate) {
-    if (g_host.buffersGone) ++g_host.callbacksAfterDispose;
-    ++g_host.rateChanges;
-}
+void RateChanged(ASIOSampleRate) { ++g_host.rateChanges; }
 
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
-    if (g_host.buffersGone) ++g_host.callbacksAfterDispose;
     switch (selector) {
     case kAsioSelectorSupported:
         return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
@@ -113,8 +108,6 @@ void DriverTest::SetUp() {
     g_host.stallAtSwitch = -1;
     g_host.stallMs = 0;
     g_host.overloads = 0;
-    g_host.buffersGone = false;
-    g_host.callbacksAfterDispose = 0;
     g_host.bits = 16;
     callbacks = HostCallbacks();
 }

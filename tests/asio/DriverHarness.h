@@ -40,8 +40,6 @@ struct HostLog {
     int stallAtSwitch = -1;           // the host sleeps stallMs inside this switch
     DWORD stallMs = 0;
     std::atomic<int> overloads{0};
-    std::atomic<bool> buffersGone{false};    // the host disposed its buffers: no callback may come
-    std::atomic<int> callbacksAfterDispose{0};
 };
 extern HostLog g_host;
 ASIOCallbacks HostCallbacks();

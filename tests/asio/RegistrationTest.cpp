@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -131,16 +130,6 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
     EXPECT_EQ(std::string::npos, burst.output.find("early periods 0,")) << burst.output;
     sim::State()->config.burst = 0;
 
-    // A new rate between two runs on one driver object, as hosts reopen: no reset request, no rate-change call.
-    ChildResult reopened = Host("play VelmorR5R6 --rate 44100 --rate 96000 --seconds 0.3");
-    size_t quiet = 0;
-    for (size_t at = 0; (at = reopened.output.find("reset requests 0, resync requests 0, rate changes 0", at)) !=
-                        std::string::npos; ++at) {
-        ++quiet;
-    }
-    EXPECT_EQ(2u, quiet) << reopened.output;
-    EXPECT_NE(std::string::npos, reopened.output.find("rate 96000 Hz")) << reopened.output;
-
     sim::State()->config.model = sim::kModelR5;
     probe = Host("probe VelmorR5R6 --json");
     EXPECT_NE(std::string::npos, probe.output.find("\"inputs\":0")) << probe.output;
@@ -150,21 +139,16 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
 }
 
 TEST(HostSwitchTiming, OneLateSwitchIsOneLateSwitch) {
-    // 2 ms periods of 96 samples; the first switch 1.5 ms late, the rest on the clock.
-    std::vector<double> times;
-    std::vector<uint64_t> positions;
+    // 2 ms periods of 96 samples; the first switch 1.5 ms late, one in the middle 3 ms late, then catching up.
+    double times[200];
+    uint64_t positions[200];
     for (uint32_t i = 0; i < 200; ++i) {
-        times.push_back(10.0 + 2.0 * i + (i == 0 ? 1.5 : 0.0));
-        positions.push_back(96ull * i);
+        times[i] = 10.0 + 2.0 * i + (i == 0 ? 1.5 : i == 100 ? 3.0 : i == 101 ? 1.0 : 0.0);
+        positions[i] = 96ull * i;
     }
-    EXPECT_EQ(0u, EarlySwitches(times.data(), positions.data(), 200, 96, 2.0));
-    // One late in the middle, then catching up.
-    times[100] += 3.0;
-    times[101] += 1.0;
-    EXPECT_EQ(0u, EarlySwitches(times.data(), positions.data(), 200, 96, 2.0));
-    // Switches as fast as the packets are queued run ahead of the clock.
-    for (uint32_t i = 0; i < 200; ++i) times[i] = 10.0 + 0.2 * i;
-    EXPECT_GT(EarlySwitches(times.data(), positions.data(), 200, 96, 2.0), 50u);
+    EXPECT_EQ(0u, EarlySwitches(times, positions, 200, 96, 2.0));
+    for (uint32_t i = 0; i < 200; ++i) times[i] = 10.0 + 0.2 * i;  // as fast as packets are queued
+    EXPECT_GT(EarlySwitches(times, positions, 200, 96, 2.0), 50u);
 }
 
 }  // namespace

@@ -6,43 +6,35 @@
 
 namespace {
 
-std::string DriverKeyPath() { return std::string(kAsioKeyPath) + "\\" + kDriverKeyName; }
+const std::string kKeyPath = std::string(kAsioKeyPath) + "\\" + kDriverKeyName;
 
-bool ReadValue(const char* name, std::string* text) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, DriverKeyPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+bool ReadText(const char* name, std::string* text) {
     char value[520] = "";
-    DWORD type = 0, size = sizeof(value) - 1;
-    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+    DWORD size = sizeof(value) - 1;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kKeyPath.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+        return false;
+    }
     *text = value;
     return true;
 }
 
+void WriteText(HKEY key, const char* name, const std::string& text) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+}
+
 }  // namespace
 
-void SavedRegistration::Save() {
-    present_ = ReadValue("CLSID", &clsid_);
-    if (present_) ReadValue("Driver", &driver_);
-}
+void SavedRegistration::Save() { present_ = ReadText("CLSID", &clsid_) && ReadText("Driver", &driver_); }
 
-bool SavedRegistration::HoldsOther() const {
+void SavedRegistration::Restore(const std::function<void()>& unregister) const {
     std::string now;
-    return ReadValue("CLSID", &now) && (!present_ || now != clsid_);
-}
-
-void SavedRegistration::PutBack() const {
-    if (!present_) return;
+    if (ReadText("CLSID", &now) && (!present_ || now != clsid_)) unregister();
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, DriverKeyPath().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
+    if (!present_ || RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                     nullptr) != ERROR_SUCCESS) {
         return;
     }
-    // Registration writes the class text as a wide string; ANSI text of the same characters reads back the same.
-    RegSetValueExA(key, "CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid_.c_str()),
-                   static_cast<DWORD>(clsid_.size() + 1));
-    RegSetValueExA(key, "Driver", 0, REG_SZ, reinterpret_cast<const BYTE*>(driver_.c_str()),
-                   static_cast<DWORD>(driver_.size() + 1));
+    WriteText(key, "CLSID", clsid_);
+    WriteText(key, "Driver", driver_);
     RegCloseKey(key);
 }

@@ -1,27 +1,18 @@
-// The prefix's own driver registration (from scripts/demo, the installer or a
-// user): tests that register the build's driver over it remove their own and
-// put the prefix's back, so hosts find what they found before.
+// The prefix's own driver registration (scripts/demo's, the installer's, a
+// user's): a test that registers the build's driver over it removes its own
+// afterwards and puts the prefix's back, so hosts find what they found before.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class SavedRegistration {
 public:
-    // Records what HKLM "Software\ASIO\VelmorR5R6" holds now.
-    void Save();
-    // Unregisters a registration the test made (unregister runs through the
-    // given command), then restores the recorded one.
-    template <typename Unregister>
-    void Restore(Unregister unregister) const {
-        if (HoldsOther()) unregister();
-        PutBack();
-    }
+    void Save();  // what HKLM "Software\ASIO\VelmorR5R6" holds now
+    // Runs unregister when another registration is there, then writes the saved one back.
+    void Restore(const std::function<void()>& unregister) const;
 
 private:
-    bool HoldsOther() const;  // a registration is there that is not the recorded one
-    void PutBack() const;
-
-    std::string clsid_;
-    std::string driver_;
+    std::string clsid_, driver_;
     bool present_ = false;
 };
