@@ -139,11 +139,12 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
 }
 
 TEST(HostSwitchTiming, OneLateSwitchIsOneLateSwitch) {
-    // 2 ms periods of 96 samples; the first switch 1.5 ms late, one in the middle 3 ms late, then catching up.
+    // 2 ms periods of 96 samples; the first switch 1.5 ms late, one in the middle 3 ms late, then
+    // catching up, and the stream 30 ms later from the last quarter on (a dropout restarts it).
     double times[200];
     uint64_t positions[200];
     for (uint32_t i = 0; i < 200; ++i) {
-        times[i] = 10.0 + 2.0 * i + (i == 0 ? 1.5 : i == 100 ? 3.0 : i == 101 ? 1.0 : 0.0);
+        times[i] = 10.0 + 2.0 * i + (i == 0 ? 1.5 : i == 100 ? 3.0 : i == 101 ? 1.0 : 0.0) + (i >= 150 ? 30.0 : 0.0);
         positions[i] = 96ull * i;
     }
     EXPECT_EQ(0u, EarlySwitches(times, positions, 200, 96, 2.0));
