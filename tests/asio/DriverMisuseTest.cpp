@@ -155,6 +155,7 @@ TEST_F(DriverOwnership, AHostRefusedWhileTheOwnerStreamsDsdSendsTheDeviceNothing
     ASSERT_EQ(64u, device->dsdMode);
     const uint32_t reports = device->reportCount;
     IASIO* second = Create();  // a second host asks for PCM buffers while the device is busy
+    ASSERT_NE(nullptr, second);
     ASSERT_EQ(ASIOTrue, second->init(nullptr));
     ASSERT_EQ(ASE_OK, second->setSampleRate(48000));
     ASIOBufferInfo outputs[2] = {{ASIOFalse, 0, {nullptr, nullptr}}, {ASIOFalse, 1, {nullptr, nullptr}}};

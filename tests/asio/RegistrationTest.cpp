@@ -2,9 +2,9 @@
 // HKLM "Software\ASIO", created through COM by the reference host.
 #include "simulator/SimDevice.h"
 #include "tests/support/ChildProcess.h"
-#include "tools/asiohost/SwitchTiming.h"
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/SavedRegistration.h"
+#include "tools/asiohost/SwitchTiming.h"
 
 #include <gtest/gtest.h>
 
