@@ -79,6 +79,7 @@ enum : int32_t {
     kAsioSetIoFormat = 0x23111961,
     kAsioGetIoFormat = 0x23111983,
     kAsioCanDoIoFormat = 0x23112004,
+    kAsioCanReportOverload = 0x24042012,
 };
 
 // ASIOTime flags.

@@ -355,12 +355,20 @@ ASIOError CAsioSample::start() {
     ASIOError error = getChannels(nullptr, nullptr);
     if (error != ASE_OK) return error;
     if (m_state != kDriverPrepared) return ASE_OK;
+    // Buffers made for another sample width or format would stream wrong data:
+    // the host disposes and creates them again first (as the reset request asked).
+    if (PreparedFormatStale()) return ASE_InvalidMode;
     SetState(kDriverRunning);
     SetEvent(m_controlEvents[1]);
     // Waits for the engine; an engine thread that ended cannot answer.
     HANDLE waits[2] = {m_ackEvent, m_streamThread};
     WaitForMultipleObjects(m_streamThread ? 2 : 1, waits, FALSE, INFINITE);
     return ASE_OK;
+}
+
+bool CAsioSample::PreparedFormatStale() const {
+    const bool dsd = IsDsdHostRate();
+    return dsd != m_preparedDsd || (!dsd && m_sampleWidth / 8 != m_preparedBytes);
 }
 
 ASIOError CAsioSample::stop() {
@@ -475,9 +483,13 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
         m_streamRate = wanted;
         if (m_block.Write(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted))) m_block.MarkChanged();
         SelectCurrentRecords();
-        if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(static_cast<ASIOSampleRate>(wanted));
-        if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
-        InterlockedExchange(&m_rateChanged, 1);
+        // Only a host with buffers has callbacks to hear it; without buffers the
+        // next createBuffers opens the pins at the new rate.
+        if (m_state == kDriverPrepared || m_state == kDriverRunning) {
+            if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(static_cast<ASIOSampleRate>(wanted));
+            if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+            InterlockedExchange(&m_rateChanged, 1);
+        }
     }
     return ASE_OK;
 }
@@ -614,6 +626,8 @@ ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t n
     if (error == ASE_OK) {
         m_callbacks = *callbacks;
         m_bufferSize = bufferSize;
+        m_preparedDsd = dsd;
+        m_preparedBytes = width / 8;
         if (!StartEngine()) error = ASE_NoMemory;
     }
     if (error != ASE_OK) {
@@ -641,6 +655,15 @@ ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t n
 ASIOError CAsioSample::disposeBuffers() {
     ASIOError error = getChannels(nullptr, nullptr);
     StopEngine();
+    // Only an object that had the device's playback (or put it in DSD) may take
+    // it out of DSD: one refused because another host streams leaves that host's mode alone.
+    const bool heldPlayback =
+        m_preparedDsd || (m_active[kRenderDirection] && m_active[kRenderDirection]->openedMask != 0);
+    // The callbacks were the host's for these buffers only, and so was a rate change to tell.
+    m_callbacks = {};
+    InterlockedExchange(&m_rateChanged, 0);
+    m_preparedBytes = 0;
+    m_preparedDsd = false;
     // Whatever the current rate says now, the buffers made are released.
     if (m_active[kCaptureDirection]) ReleaseBuffers(*m_active[kCaptureDirection]);
     if (m_active[kRenderDirection]) ReleaseBuffers(*m_active[kRenderDirection]);
@@ -652,7 +675,9 @@ ASIOError CAsioSample::disposeBuffers() {
         Publish(&StatusBlockLayout::dsd128, 0);
         Publish(&StatusBlockLayout::nativeDsd, 0);
     }
-    for (int i = 0; i < 3; ++i) SendReport(static_cast<BYTE>(0xF5 + i), 0x21, static_cast<BYTE>(0x32 + i), 0x08);
+    if (heldPlayback) {
+        for (int i = 0; i < 3; ++i) SendReport(static_cast<BYTE>(0xF5 + i), 0x21, static_cast<BYTE>(0x32 + i), 0x08);
+    }
     m_active[kRenderDirection] = m_active[kCaptureDirection] = nullptr;
     return error;
 }
@@ -724,6 +749,7 @@ ASIOError CAsioSample::future(int32_t selector, void* opt) {
         return ASE_NotPresent;
     }
     case kAsioCanDoIoFormat: return ASE_SUCCESS;
+    case kAsioCanReportOverload: return ASE_SUCCESS;
     default: return ASE_InvalidParameter;
     }
 }

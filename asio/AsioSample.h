@@ -116,8 +116,13 @@ private:
     // One channel's host samples (packed, bytes each) checked for DSD-over-PCM markers.
     void MarkerTest(const uint8_t* samples, int32_t frames, int32_t bytes);
     void ArmWatchdog();
-    // A period that came later than the packets queued ahead could cover.
+    // A period that came later than the packets queued ahead could cover:
+    // reported to a host that takes overload reports.
     void CheckDropout();
+    // Queues one packet with the device and remembers whether the device took it.
+    static void QueuePacket(PinSlot& slot, StreamPacket& packet, bool capture);
+    // The buffers made hold samples of another width or format than the rate now asks for.
+    bool PreparedFormatStale() const;
 
     CLSID m_clsid = {};
     GUID m_identity = {};  // this object's own, as owner of the block
@@ -156,7 +161,9 @@ private:
     uint64_t m_switchCount = 0;
     int32_t m_capabilities[kCapabilityCount] = {};
     int32_t m_hostCapabilities[kHostCapabilityCount] = {};
-    int32_t m_hostResync = 0;      // the host answers kAsioResyncRequest
+    int32_t m_hostOverload = 0;    // the host takes kAsioOverload
+    int32_t m_preparedBytes = 0;   // bytes per host sample of the buffers made (DSD: 4)
+    bool m_preparedDsd = false;    // the buffers made carry DSD
     int64_t m_periodTicks = 0;     // one period in performance-counter ticks
     int64_t m_lastPeriodTicks = 0; // counter at the previous period step; 0 before the first
     int32_t m_timeCodeRead = 0;

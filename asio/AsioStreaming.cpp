@@ -20,8 +20,8 @@ constexpr int kWaitHandles = kCaptureBase + kMaxPinSlots * kPacketsPerPin;  // 5
 constexpr LONGLONG kWatchdogDue = -20000000;  // 2 s, relative
 
 enum ControlEvent { kQuit = 0, kStart = 1, kStop = 2, kResetRequest = 3 };
-// Notification events: [0] quit; [1] a dropout the engine saw; [3] device notifications.
-enum NotifyEvent { kNotifyQuit = 0, kNotifyDropout = 1, kNotifyDevice = 3 };
+// Notification events: [0] quit; [3] device notifications.
+enum NotifyEvent { kNotifyQuit = 0, kNotifyDevice = 3 };
 
 int64_t PerformanceTicks() {
     LARGE_INTEGER now;
@@ -76,10 +76,10 @@ void CAsioSample::StopEngine() {
 
 void CAsioSample::AskHostCapabilities() {
     for (int32_t& flag : m_hostCapabilities) flag = 0;
-    m_hostResync = 0;
+    m_hostOverload = 0;
     auto message = m_callbacks.asioMessage;
     if (!message) return;
-    m_hostResync = message(kAsioSelectorSupported, kAsioResyncRequest, nullptr, nullptr) == 1 ? 1 : 0;
+    m_hostOverload = message(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr) == 1 ? 1 : 0;
     if (message(kAsioEngineVersion, 0, nullptr, nullptr) <= 1) return;
     // Each capability is its own selector; the host answers 1 when it has it.
     auto ask = [&](int32_t selector) { return message(selector, 0, nullptr, nullptr) == 1 ? 1 : 0; };
@@ -125,13 +125,10 @@ void CAsioSample::NotifyLoop() {
     for (;;) {
         DWORD wait = WaitForMultipleObjects(4, m_notifyEvents, FALSE, INFINITE);
         if (wait == WAIT_OBJECT_0 + kNotifyQuit || wait >= WAIT_OBJECT_0 + 4) return;
-        // A dropout is only reported: whatever the host answers, the stream goes on.
-        if (wait == WAIT_OBJECT_0 + kNotifyDropout && m_state == kDriverRunning && m_resyncAllowed &&
-            m_hostResync && m_callbacks.asioMessage) {
-            m_callbacks.asioMessage(kAsioResyncRequest, 0, nullptr, nullptr);
-        }
-        if (wait == WAIT_OBJECT_0 + kNotifyDevice && m_state == kDriverRunning && m_resyncAllowed && m_callbacks.asioMessage &&
-            m_callbacks.asioMessage(kAsioResyncRequest, 0, nullptr, nullptr) == 0) {
+        // Read once: disposeBuffers takes the host's callbacks away.
+        auto message = m_callbacks.asioMessage;
+        if (wait == WAIT_OBJECT_0 + kNotifyDevice && m_state == kDriverRunning && m_resyncAllowed && message &&
+            message(kAsioResyncRequest, 0, nullptr, nullptr) == 0) {
             SetEvent(m_controlEvents[kResetRequest]);
         }
     }
@@ -164,19 +161,21 @@ void CAsioSample::EngineStart(int32_t& engineState, uint32_t (&completion)[2][2]
             for (StreamPacket& packet : record->pins[p].packets) ResetEvent(packet.overlapped.hEvent);
         }
         if (direction != kCaptureDirection) continue;
-        const int32_t bytes = IsDsdHostRate() ? 4 : m_sampleWidth / 8;
         for (int32_t c = 0; c < record->channelSlotCount; ++c) {
             ChannelSlot& channel = record->channels[c];
             for (void* half : channel.halves) {
-                if (half) std::memset(half, 0, static_cast<size_t>(channel.length) * bytes);
+                if (half) std::memset(half, 0, static_cast<size_t>(channel.halfBytes));
             }
         }
     }
     m_lastPeriodTicks = 0;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    const int64_t frames = IsDsdHostRate() ? m_bufferSize / 32 : m_bufferSize;
-    m_periodTicks = m_streamRate > 0 ? frequency.QuadPart * frames / m_streamRate : 0;
+    // The period of the pins as opened, whatever rate the host set since.
+    const int64_t frames = m_preparedDsd ? m_bufferSize / 32 : m_bufferSize;
+    const RateRecord* pins = m_active[kRenderDirection] ? m_active[kRenderDirection] : m_active[kCaptureDirection];
+    const int64_t pinRate = pins ? pins->rate : m_streamRate;
+    m_periodTicks = pinRate > 0 ? frequency.QuadPart * frames / pinRate : 0;
     m_switchCount = 0;
     m_samplePosition = 0;
     m_sampleCounter = 0;
@@ -195,15 +194,13 @@ void CAsioSample::EngineStart(int32_t& engineState, uint32_t (&completion)[2][2]
         if (capture) {
             for (int32_t p = 0; p < capture->pinCount; ++p) {
                 PinSlot& slot = capture->pins[p];
-                if (!slot.opened) continue;
-                slot.packets[k].header.DataUsed = 0;
-                slot.pin->ReadData(&slot.packets[k].header, &slot.packets[k].overlapped);
+                if (slot.opened) QueuePacket(slot, slot.packets[k], true);
             }
         }
         if (render) {
             for (int32_t p = 0; p < render->pinCount; ++p) {
                 PinSlot& slot = render->pins[p];
-                if (slot.opened) slot.pin->WriteData(&slot.packets[k].header, &slot.packets[k].overlapped);
+                if (slot.opened) QueuePacket(slot, slot.packets[k], false);
             }
         }
     }
@@ -317,16 +314,14 @@ void CAsioSample::PeriodStep(int parity) {
     if (RateRecord* capture = m_active[kCaptureDirection]) {
         for (int32_t p = 0; p < capture->pinCount; ++p) {
             PinSlot& slot = capture->pins[p];
-            if (!slot.opened) continue;
-            slot.packets[ring].header.DataUsed = 0;
-            slot.pin->ReadData(&slot.packets[ring].header, &slot.packets[ring].overlapped);
+            if (slot.opened) QueuePacket(slot, slot.packets[ring], true);
         }
     }
     BufferSwitch(parity);
     if (RateRecord* render = m_active[kRenderDirection]) {
         for (int32_t p = 0; p < render->pinCount; ++p) {
             PinSlot& slot = render->pins[p];
-            if (slot.opened) slot.pin->WriteData(&slot.packets[ring].header, &slot.packets[ring].overlapped);
+            if (slot.opened) QueuePacket(slot, slot.packets[ring], false);
         }
     }
 }
@@ -334,10 +329,23 @@ void CAsioSample::PeriodStep(int parity) {
 void CAsioSample::CheckDropout() {
     const int64_t now = PerformanceTicks();
     // Later than the packets queued ahead could cover: the device ran dry.
-    if (m_lastPeriodTicks && m_periodTicks > 0 && now - m_lastPeriodTicks > m_periodTicks * m_packetsAhead) {
-        SetEvent(m_notifyEvents[kNotifyDropout]);
+    // An overload report only counts; a resync request would restart the host's engine.
+    if (m_lastPeriodTicks && m_periodTicks > 0 && now - m_lastPeriodTicks > m_periodTicks * m_packetsAhead &&
+        m_hostOverload && m_callbacks.asioMessage) {
+        m_callbacks.asioMessage(kAsioOverload, 0, nullptr, nullptr);
     }
     m_lastPeriodTicks = now;
+}
+
+void CAsioSample::QueuePacket(PinSlot& slot, StreamPacket& packet, bool capture) {
+    HRESULT hr;
+    if (capture) {
+        packet.header.DataUsed = 0;
+        hr = slot.pin->ReadData(&packet.header, &packet.overlapped);
+    } else {
+        hr = slot.pin->WriteData(&packet.header, &packet.overlapped);
+    }
+    packet.queued = SUCCEEDED(hr) ? 1 : 0;
 }
 
 void CAsioSample::BufferSwitch(int parity) {
@@ -363,8 +371,9 @@ void CAsioSample::BufferSwitch(int parity) {
 
 void CAsioSample::CaptureCopy(int ring) {
     RateRecord* record = m_active[kCaptureDirection];
-    if (!record) return;
-    const int32_t bytes = IsDsdHostRate() ? 4 : m_sampleWidth / 8;
+    if (!record || m_preparedBytes <= 0) return;
+    // The buffers' own sample size, whatever rate the host set since.
+    const int32_t bytes = m_preparedBytes;
     const int half = ring % 2;
     for (int32_t c = 0; c < record->channelSlotCount; ++c) {
         ChannelSlot& channel = record->channels[c];
@@ -389,12 +398,13 @@ void CAsioSample::RenderCopy() {
     const uint64_t n = m_samplePosition / static_cast<uint64_t>(m_bufferSize);
     const int ring = static_cast<int>((n + m_packetsAhead) % kPacketsPerPin);
     const int half = static_cast<int>(n % 2);
-    const bool dsd = IsDsdHostRate();
-    const int32_t bytes = dsd ? 4 : m_sampleWidth / 8;
+    const bool dsd = m_preparedDsd;
+    const int32_t bytes = m_preparedBytes;
+    if (bytes <= 0) return;
     const bool highRate = m_streamRate == 176400 || m_streamRate == 352800;
     const bool markerTest = highRate && !dsd &&
-                            (m_sampleWidth == 24 ||
-                             (m_sampleWidth == 32 && m_block.ReadOr(&StatusBlockLayout::nativeDsd, 0) == 0));
+                            (bytes == 3 ||
+                             (bytes == 4 && m_block.ReadOr(&StatusBlockLayout::nativeDsd, 0) == 0));
     for (int32_t c = 0; c < record->channelSlotCount; ++c) {
         ChannelSlot& channel = record->channels[c];
         PinSlot& slot = *channel.pinSlot;

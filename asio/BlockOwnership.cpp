@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr char kClaimMutexName[] = "VelmorR5R6_20130107_owner";
 constexpr DWORD kClaimWaitMs = 5000;
 
 // Holds the claim mutex for one claim or give-back; not held when the wait failed.

@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+// The named mutex every process's claims and give-backs take.
+constexpr char kClaimMutexName[] = "VelmorR5R6_20130107_owner";
+
 // A new identity for one driver object: never the class identity, which every
 // object of one registration shares.
 GUID NewOwnerIdentity(REFCLSID clsid);

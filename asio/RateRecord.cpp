@@ -43,12 +43,14 @@ constexpr ULONG_PTR kStatusPending = 0x103;
 constexpr DWORD kPacketSettleMs = 1000;
 
 // Waits, within a bound, until no packet of the slot is still with the device.
+// Only requests the device took count: one refused at once keeps the status
+// the platform wrote before the call, which reads like a pending one.
 bool WaitForPackets(const PinSlot& slot) {
     DWORD start = GetTickCount();
     for (;;) {
         bool pending = false;
         for (const StreamPacket& packet : slot.packets) {
-            pending |= packet.header.Data && packet.overlapped.Internal == kStatusPending;
+            pending |= packet.header.Data && packet.queued && packet.overlapped.Internal == kStatusPending;
         }
         if (!pending) return true;
         if (GetTickCount() - start > kPacketSettleMs) return false;
@@ -116,7 +118,7 @@ void BuildRateRecords(RateRecord (&records)[9], CKsAudFilter* filter, int direct
                 channel.active = 0;
                 channel.index = c;
                 channel.pinSlot = &slot;
-                channel.length = 0;
+                channel.length = channel.halfBytes = 0;
                 channel.halves[0] = channel.halves[1] = nullptr;
                 ++record.channelCount;
             }
@@ -176,6 +178,7 @@ ASIOError AllocateBuffers(RateRecord& record, bool input, ASIOBufferInfo* infos,
             if (!half) half = DriverAlloc(static_cast<size_t>(halfBytes));
             if (!half) return ASE_NoMemory;
         }
+        channel->halfBytes = static_cast<int32_t>(halfBytes);
         info.buffers[0] = channel->halves[0];
         info.buffers[1] = channel->halves[1];
         channel->length = dsd ? bufferSize / 32 : bufferSize;
@@ -242,6 +245,7 @@ void ReleaseBuffers(RateRecord& record) {
             // A request the device never gave back keeps its buffer rather than have it reused.
             if (settled) DriverFree(packet.header.Data);
             packet.header.Data = nullptr;
+            packet.queued = 0;
             packet.header.FrameExtent = 0;
             packet.header.DataUsed = 0;
         }
@@ -256,7 +260,7 @@ void ReleaseBuffers(RateRecord& record) {
         DriverFree(channel.halves[0]);
         DriverFree(channel.halves[1]);
         channel.halves[0] = channel.halves[1] = nullptr;
-        channel.length = 0;
+        channel.length = channel.halfBytes = 0;
         channel.active = 0;
     }
 }

@@ -23,6 +23,7 @@ constexpr int kMaxChannelSlots = 64;
 struct StreamPacket {
     KSSTREAM_HEADER header;  // Size 56, presentation time 1/1
     OVERLAPPED overlapped;   // its event is made once at init and kept
+    int32_t queued;          // the device took the request (it pends or completed)
 };
 
 struct PinSlot {
@@ -42,6 +43,7 @@ struct ChannelSlot {
     int32_t index;           // channel within its pin
     PinSlot* pinSlot;
     int32_t length;          // samples per half (DSD: 32-bit frames)
+    int32_t halfBytes;       // bytes of each half as allocated
     void* halves[2];         // host buffers, owned
 };
 

@@ -74,9 +74,9 @@ std::atomic<uint32_t> g_dropoutsReported{0};
 
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
     if (selector == kAsioSelectorSupported) {
-        return value == kAsioEngineVersion || value == kAsioSupportsTimeInfo || value == kAsioResyncRequest;
+        return value == kAsioEngineVersion || value == kAsioSupportsTimeInfo || value == kAsioOverload;
     }
-    if (selector == kAsioResyncRequest) {
+    if (selector == kAsioOverload) {
         ++g_dropoutsReported;
         return 1;
     }

@@ -17,6 +17,8 @@ namespace sim {
 
 namespace {
 
+constexpr ULONG_PTR kStatusPendingMark = 0x103;  // STATUS_PENDING
+
 BOOL Fail(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -99,11 +101,17 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
         SharedState* state = State();
         Config config = state ? state->config : DefaultConfig();
         bool property = code == kIoctlKsProperty && object->kind != Kind::Hid;
+        bool stream = object->kind == Kind::Pin && (code == kIoctlKsWriteStream || code == kIoctlKsReadStream);
         uint32_t pendFault = property ? config.pendProperties : kPendNever;
         if (IsRemoved(*object)) {
             error = ERROR_DEVICE_NOT_CONNECTED;
         } else if (pendFault == kPendThenFail) {
             error = ERROR_GEN_FAILURE;  // the request is never acted on
+        } else if (stream && config.failStreams) {
+            // Refused at once, as with a full queue: the platform marked the
+            // request pending before the device saw it, and nothing clears the mark.
+            if (overlapped) overlapped->Internal = kStatusPendingMark;
+            error = ERROR_NO_SYSTEM_RESOURCES;
         } else if (object->kind == Kind::Pin) {
             error = PinRequest(*object, code, in, inSize, out, outSize, bytes, overlapped);
         } else if (object->kind == Kind::Filter && code == kIoctlKsProperty) {

@@ -58,6 +58,7 @@ struct Config {
     uint32_t alias;                // AliasFault of the render alias
     uint32_t pendProperties;       // PendFault
     uint32_t sizeQueryInsufficient;// 1: size queries answered "insufficient buffer", not "more data"
+    uint32_t failStreams;          // 1: stream requests fail at once, as with a full queue
 };
 
 struct ChannelCounters {

@@ -70,10 +70,11 @@ int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported:
         return value == kAsioResetRequest || value == kAsioEngineVersion || value == kAsioResyncRequest ||
-               (value == kAsioSupportsTimeInfo && g_host.selectorTimeInfo);
+               value == kAsioOverload || (value == kAsioSupportsTimeInfo && g_host.selectorTimeInfo);
     case kAsioEngineVersion: return g_host.engineVersion;
     case kAsioResetRequest: ++g_host.resetRequests; return 1;
     case kAsioResyncRequest: ++g_host.resyncRequests; return 0;  // 0: a reset would follow if the driver asked one
+    case kAsioOverload: ++g_host.overloads; return 1;
     case kAsioSupportsTimeInfo: return g_host.timeInfo ? 1 : 0;
     default: return 0;
     }
@@ -106,6 +107,7 @@ void DriverTest::SetUp() {
     g_host.checkInputs = false;
     g_host.stallAtSwitch = -1;
     g_host.stallMs = 0;
+    g_host.overloads = 0;
     g_host.bits = 16;
     callbacks = HostCallbacks();
 }

@@ -39,6 +39,7 @@ struct HostLog {
     bool checkInputs = false;
     int stallAtSwitch = -1;           // the host sleeps stallMs inside this switch
     DWORD stallMs = 0;
+    std::atomic<int> overloads{0};
 };
 extern HostLog g_host;
 ASIOCallbacks HostCallbacks();

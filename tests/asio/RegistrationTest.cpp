@@ -3,6 +3,8 @@
 #include "simulator/SimDevice.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RegistrySandbox.h"
+#include "tests/support/SavedRegistration.h"
+#include "tools/asiohost/SwitchTiming.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +23,6 @@ std::string ReadString(HKEY root, const std::string& path, const char* name) {
     return type == REG_SZ ? std::string(value) : "<not a string>";
 }
 
-std::string ReadWideString(HKEY root, const std::string& path, const wchar_t* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
-    wchar_t value[260] = {};
-    DWORD type = 0, size = sizeof(value) - sizeof(wchar_t);
-    LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    std::string text;
-    for (const wchar_t* c = value; status == ERROR_SUCCESS && *c; ++c) text += static_cast<char>(*c);
-    return text;
-}
-
 bool KeyExists(HKEY root, const std::string& path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -41,35 +31,6 @@ bool KeyExists(HKEY root, const std::string& path) {
 }
 
 const char kAsioKey[] = "Software\\ASIO\\VelmorR5R6";
-
-// The prefix's own registration (from the main job or a user): the tests
-// register and unregister over it and put it back afterwards.
-struct SavedRegistration {
-    std::string clsid;
-    std::string driver;
-    bool present = false;
-
-    void Save() {
-        present = KeyExists(HKEY_LOCAL_MACHINE, kAsioKey);
-        if (!present) return;
-        clsid = ReadWideString(HKEY_LOCAL_MACHINE, kAsioKey, L"CLSID");
-        driver = ReadString(HKEY_LOCAL_MACHINE, kAsioKey, "Driver");
-    }
-    void Restore() const {
-        if (!present) return;
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAsioKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS) {
-            return;
-        }
-        std::wstring wide(clsid.begin(), clsid.end());
-        RegSetValueExW(key, L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                       static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-        RegSetValueExA(key, "Driver", 0, REG_SZ, reinterpret_cast<const BYTE*>(driver.c_str()),
-                       static_cast<DWORD>(driver.size() + 1));
-        RegCloseKey(key);
-    }
-};
 
 class DriverRegistration : public ::testing::Test {
 protected:
@@ -84,9 +45,7 @@ protected:
     }
     void TearDown() override {
         // Only a registration of the test's own is removed; the prefix's comes back.
-        std::string named = ReadWideString(HKEY_LOCAL_MACHINE, kAsioKey, L"CLSID");
-        if (KeyExists(HKEY_LOCAL_MACHINE, kAsioKey) && (!saved.present || named != saved.clsid)) Regsvr32("/u");
-        saved.Restore();
+        saved.Restore([this] { Regsvr32("/u"); });
         SetEnvironmentVariableA("VELMOR_DEVICE", nullptr);
         SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", nullptr);
     }
@@ -177,6 +136,20 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
     ChildResult missing = Host("probe NoSuchDriver");
     EXPECT_EQ(1u, missing.exitCode);
     EXPECT_NE(std::string::npos, missing.output.find("no ASIO driver named")) << missing.output;
+}
+
+TEST(HostSwitchTiming, OneLateSwitchIsOneLateSwitch) {
+    // 2 ms periods of 96 samples; the first switch 1.5 ms late, one in the middle 3 ms late, then
+    // catching up, and the stream 30 ms later from the last quarter on (a dropout restarts it).
+    double times[200];
+    uint64_t positions[200];
+    for (uint32_t i = 0; i < 200; ++i) {
+        times[i] = 10.0 + 2.0 * i + (i == 0 ? 1.5 : i == 100 ? 3.0 : i == 101 ? 1.0 : 0.0) + (i >= 150 ? 30.0 : 0.0);
+        positions[i] = 96ull * i;
+    }
+    EXPECT_EQ(0u, EarlySwitches(times, positions, 200, 96, 2.0));
+    for (uint32_t i = 0; i < 200; ++i) times[i] = 10.0 + 0.2 * i;  // as fast as packets are queued
+    EXPECT_GT(EarlySwitches(times, positions, 200, 96, 2.0), 50u);
 }
 
 }  // namespace

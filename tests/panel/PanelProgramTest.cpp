@@ -14,6 +14,7 @@
 #include "tests/panel/PanelTestSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RegistrySandbox.h"
+#include "tests/support/SavedRegistration.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,7 @@ protected:
         SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", name);
         SetEnvironmentVariableA("VELMOR_DEVICE", "simulated");
         dll = SiblingProgram("VelmorR5R6ASIO.dll");
+        registration.Save();
         ASSERT_EQ(0u, RunChild("regsvr32 /s \"" + dll + "\"").exitCode);
         // A Windows without endpoint control: the panel shows its ASIO page.
         HKEY key = nullptr;
@@ -86,7 +88,8 @@ protected:
     void TearDown() override {
         if (HWND window = PanelWindow()) SendMessageTimeoutA(window, WM_COMMAND, ID_PANEL_EXIT, 0, SMTO_BLOCK, 5000, nullptr);
         WaitFor([] { return PanelWindow() == nullptr; }, 10000);
-        if (!dll.empty()) RunChild("regsvr32 /s /u \"" + dll + "\"");
+        // The test's own registration goes; the one the prefix had (scripts/demo's, say) comes back.
+        if (!dll.empty()) registration.Restore([this] { RunChild("regsvr32 /s /u \"" + dll + "\""); });
         RegDeleteKeyA(HKEY_CURRENT_USER, kAppDefaults);
         SetEnvironmentVariableA("VELMOR_DEVICE", nullptr);
         SetEnvironmentVariableA("VELMOR_SIM_INSTANCE", nullptr);
@@ -118,6 +121,7 @@ protected:
 
     std::string panel;
     std::string dll;
+    SavedRegistration registration;
     RegistrySandbox settings;
     PanelSwitchSandbox switches;
 };

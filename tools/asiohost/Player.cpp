@@ -1,5 +1,7 @@
 #include "Player.h"
 
+#include "SwitchTiming.h"
+
 #include "simulator/TestPattern.h"
 
 #include <algorithm>
@@ -28,11 +30,14 @@ struct Session {
     uint64_t frame = 0;       // next output frame (DSD: next 32-bit group)
     double phase = 0;
     std::vector<double> switchTimes;  // ms, preallocated
+    std::vector<uint64_t> switchPositions;  // the driver's sample position at each switch, preallocated
     std::atomic<uint32_t> switches{0};
     std::atomic<uint32_t> positionJumps{0};
     uint64_t lastPosition = 0;
     std::atomic<uint32_t> resetRequests{0};
-    std::atomic<uint32_t> dropouts{0};  // resync requests: the driver saw the device run dry
+    std::atomic<uint32_t> overloads{0};       // dropouts the driver reported
+    std::atomic<uint32_t> resyncRequests{0};
+    std::atomic<uint32_t> rateChanges{0};
     TestPattern::Checker checkers[kMaxChannels];
     uint64_t inputFramesChecked = 0;
     LARGE_INTEGER frequency = {};
@@ -106,6 +111,7 @@ void OnSwitch(int32_t index) {
         uint64_t p = (uint64_t(position.hi) << 32) | position.lo;
         if (n > 0 && p != s.lastPosition + static_cast<uint64_t>(s.buffer)) ++s.positionJumps;
         s.lastPosition = p;
+        if (n < s.switchPositions.size()) s.switchPositions[n] = p;
     }
     // The first two switches come before any captured data.
     if (n >= 2) CheckInputs(index);
@@ -121,16 +127,17 @@ ASIOTime* BufferSwitchTimeInfo(ASIOTime*, int32_t index, ASIOBool) {
     return nullptr;
 }
 
-void RateChanged(ASIOSampleRate) {}
+void RateChanged(ASIOSampleRate) { ++g_session.rateChanges; }
 
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported:
         return value == kAsioEngineVersion || value == kAsioResetRequest || value == kAsioResyncRequest ||
-               value == kAsioSupportsTimeInfo;
+               value == kAsioSupportsTimeInfo || value == kAsioOverload;
     case kAsioEngineVersion: return 2;
     case kAsioResetRequest: ++g_session.resetRequests; return 1;
-    case kAsioResyncRequest: ++g_session.dropouts; return 1;
+    case kAsioResyncRequest: ++g_session.resyncRequests; return 1;
+    case kAsioOverload: ++g_session.overloads; return 1;
     case kAsioSupportsTimeInfo: return 1;
     default: return 0;
     }
@@ -147,10 +154,28 @@ int Fail(const char* what, ASIOError error) {
     return 1;
 }
 
+// A new run on the same driver object starts from nothing.
+void ResetSession() {
+    Session& s = g_session;
+    s.infos.clear();
+    s.frame = 0;
+    s.phase = 0;
+    s.switches = 0;
+    s.positionJumps = 0;
+    s.lastPosition = 0;
+    s.resetRequests = 0;
+    s.overloads = 0;
+    s.resyncRequests = 0;
+    s.rateChanges = 0;
+    for (TestPattern::Checker& checker : s.checkers) checker.Reset();
+    s.inputFramesChecked = 0;
+}
+
 }  // namespace
 
 int Play(IASIO* driver, const PlayOptions& options) {
     Session& s = g_session;
+    ResetSession();
     QueryPerformanceFrequency(&s.frequency);
     s.driver = driver;
     s.sine = options.sine;
@@ -189,6 +214,7 @@ int Play(IASIO* driver, const PlayOptions& options) {
     const double periodMs = (s.dsd ? s.buffer / 32.0 / (s.rate / 32.0) : s.buffer / s.rate) * 1000.0;
     const size_t expected = static_cast<size_t>(options.seconds * 1000.0 / periodMs);
     s.switchTimes.assign(expected + 64, 0.0);
+    s.switchPositions.assign(expected + 64, 0);
     ASIOCallbacks callbacks = {BufferSwitch, RateChanged, Message, BufferSwitchTimeInfo};
     error = driver->createBuffers(s.infos.data(), static_cast<int32_t>(s.infos.size()), s.buffer, &callbacks);
     if (error != ASE_OK) return Fail("createBuffers", error);
@@ -212,14 +238,12 @@ int Play(IASIO* driver, const PlayOptions& options) {
     const uint32_t switches = std::min<uint32_t>(s.switches, static_cast<uint32_t>(s.switchTimes.size()));
     std::vector<double> deviation;
     uint32_t late = 0;
-    uint32_t early = 0;
     for (uint32_t i = 1; i < switches; ++i) {
         double interval = s.switchTimes[i] - s.switchTimes[i - 1];
         deviation.push_back(std::fabs(interval - periodMs));
         if (interval > 1.5 * periodMs) ++late;
-        // Ahead of the clock by more than half a period (catching up after a late one is not).
-        if (s.switchTimes[i] - s.switchTimes[0] < (i - 0.5) * periodMs) ++early;
     }
+    const uint32_t early = EarlySwitches(s.switchTimes.data(), s.switchPositions.data(), switches, s.buffer, periodMs);
     // Switches owed by the time the stream stopped, less the two periods of lead-in.
     const double ran = switches ? s.switchTimes[switches - 1] - s.switchTimes[0] + periodMs : 0;
     const int64_t owed = static_cast<int64_t>(ran / periodMs + 0.5);
@@ -231,20 +255,24 @@ int Play(IASIO* driver, const PlayOptions& options) {
         locked += s.checkers[c].locked ? 1 : 0;
     }
     const bool glitch = switches < 2 || late > 0 || early > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
+                        s.overloads > 0 || s.resyncRequests > 0 || s.rateChanges > 0 ||
                         (options.duplex && (breaks > 0 || locked < inputs));
     if (options.json) {
         std::printf("{\"rate\":%.0f,\"buffer\":%d,\"period_ms\":%.3f,\"switches\":%u,\"late\":%u,\"early\":%u,\"missed\":%lld,"
-                    "\"position_jumps\":%u,\"reset_requests\":%u,\"dropouts_reported\":%u,\"p50_ms\":%.3f,\"p99_ms\":%.3f,\"max_ms\":%.3f",
+                    "\"position_jumps\":%u,\"reset_requests\":%u,\"resync_requests\":%u,\"rate_changes\":%u,"
+                    "\"overloads\":%u,\"p50_ms\":%.3f,\"p99_ms\":%.3f,\"max_ms\":%.3f",
                     s.rate, s.buffer, periodMs, switches, late, early, static_cast<long long>(missed), s.positionJumps.load(),
-                    s.resetRequests.load(), s.dropouts.load(), Percentile(deviation, 0.5), Percentile(deviation, 0.99),
+                    s.resetRequests.load(), s.resyncRequests.load(), s.rateChanges.load(), s.overloads.load(), Percentile(deviation, 0.5), Percentile(deviation, 0.99),
                     Percentile(deviation, 1.0));
         if (options.duplex) std::printf(",\"inputs_locked\":%d,\"input_breaks\":%llu", locked, static_cast<unsigned long long>(breaks));
         std::printf(",\"glitch\":%s}\n", glitch ? "true" : "false");
     } else {
         std::printf("buffer switches %u, last sample position %llu, position jumps %u\n", switches,
                     static_cast<unsigned long long>(s.lastPosition), s.positionJumps.load());
-        std::printf("late periods %u, early periods %u, missed periods %lld, reset requests %u, dropouts reported %u\n",
-                    late, early, static_cast<long long>(missed), s.resetRequests.load(), s.dropouts.load());
+        std::printf("late periods %u, early periods %u, missed periods %lld, overloads reported %u\n", late, early,
+                    static_cast<long long>(missed), s.overloads.load());
+        std::printf("reset requests %u, resync requests %u, rate changes %u\n", s.resetRequests.load(),
+                    s.resyncRequests.load(), s.rateChanges.load());
         std::printf("switch interval deviation from %.3f ms: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", periodMs,
                     Percentile(deviation, 0.5), Percentile(deviation, 0.99), Percentile(deviation, 1.0));
         if (options.duplex) {

@@ -16,4 +16,6 @@ struct PlayOptions {
 };
 
 // Returns the process exit code: 0 clean, 1 a glitch or a driver failure.
+// Runs again on the same driver object dispose their buffers between, as
+// hosts do when the rate changes.
 int Play(IASIO* driver, const PlayOptions& options);

@@ -4,7 +4,7 @@
 //   asiohost list [--json]
 //   asiohost probe NAME [--json]
 //   asiohost controlpanel NAME
-//   asiohost play|duplex NAME [--rate HZ] [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
+//   asiohost play|duplex NAME [--rate HZ]... [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
 #include "ControlPanel.h"
 #include "DriverList.h"
 #include "Player.h"
@@ -16,6 +16,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,8 @@ const char kUsage[] =
     "       asiohost controlpanel NAME      show the driver's control panel\n"
     "       asiohost play NAME [options]     play in real time\n"
     "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
-    "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD)\n"
+    "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD); given again, one run per rate\n"
+    "         on the same driver object, its buffers disposed between\n"
     "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
     "         --signal pattern|sine (default pattern)  --bits 16|24|32 (the driver's PCM width)\n"
     "         --json\n"
@@ -99,6 +101,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     bool json = false;
     PlayOptions play;
+    std::vector<double> rates;
     uint32_t bits = 0;
     for (int i = 1; i < argc; ++i) {
         const bool value = i + 1 < argc;
@@ -114,7 +117,7 @@ int main(int argc, char** argv) {
             }
             const char* option = argv[i++];
             if (!std::strcmp(option, "--rate")) {
-                play.rate = number;
+                rates.push_back(number);
             } else if (!std::strcmp(option, "--seconds")) {
                 play.seconds = number;
             } else if (number != std::floor(number) || number > 0x7FFFFFFF) {
@@ -180,8 +183,13 @@ int main(int argc, char** argv) {
         if (bits) SetDriverWidth(bits);
         CoInitialize(nullptr);
         int code = 1;
+        if (rates.empty()) rates.push_back(0);
         if (IASIO* driver = Open(args[1])) {
-            code = Play(driver, play);
+            code = 0;
+            for (double rate : rates) {
+                play.rate = rate;
+                code = std::max(code, Play(driver, play));
+            }
             driver->Release();
         }
         CoUninitialize();

@@ -89,6 +89,7 @@ std::string StatusText(const sim::SharedState& s) {
     out += Line("fault alias %s", AliasName(c.alias));
     out += Line("fault pend-properties %s", PendName(c.pendProperties));
     out += Line("fault size-query-insufficient %s", OnOff(c.sizeQueryInsufficient));
+    out += Line("fault fail-streams %s", OnOff(c.failStreams));
     for (uint32_t pin = 0; pin < sim::kMaxPins; ++pin) {
         const sim::Stream& st = s.streams[pin];
         if (!st.open && !st.completed) continue;
@@ -137,6 +138,7 @@ std::string StatusJson(const sim::SharedState& s) {
     Text(w, "alias", AliasName(c.alias));
     Text(w, "pend_properties", PendName(c.pendProperties));
     Flag(w, "size_query_insufficient", c.sizeQueryInsufficient != 0);
+    Flag(w, "fail_streams", c.failStreams != 0);
     w.EndObject();
     w.Key("streams");
     w.StartArray();

@@ -31,7 +31,8 @@ const char kUsage[] =
     "  fault hid-interfaces N             foreign HID interfaces listed first\n"
     "  fault alias present|missing|removed  the render alias of the audio interface\n"
     "  fault pend-properties never|answer|fail  property requests pend, then answer or fail\n"
-    "  fault size-query-insufficient on|off  size queries say \"insufficient buffer\", not \"more data\"\n";
+    "  fault size-query-insufficient on|off  size queries say \"insufficient buffer\", not \"more data\"\n"
+    "  fault fail-streams on|off          stream requests fail at once, as with a full queue\n";
 
 bool ParseOnOff(const char* text, uint32_t& value) {
     if (!std::strcmp(text, "on")) return value = 1, true;
@@ -105,6 +106,7 @@ bool Setting(sim::Config& c, const std::string& kind, const char* name, const ch
         return false;
     }
     if (!std::strcmp(name, "size-query-insufficient")) return ParseOnOff(value, c.sizeQueryInsufficient);
+    if (!std::strcmp(name, "fail-streams")) return ParseOnOff(value, c.failStreams);
     return false;
 }
 

@@ -1,0 +1,18 @@
+// The prefix's own driver registration (scripts/demo's, the installer's, a
+// user's): a test that registers the build's driver over it removes its own
+// afterwards and puts the prefix's back, so hosts find what they found before.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class SavedRegistration {
+public:
+    void Save();  // what HKLM "Software\ASIO\VelmorR5R6" holds now
+    // Runs unregister when another registration is there, then writes the saved one back.
+    void Restore(const std::function<void()>& unregister) const;
+
+private:
+    std::string clsid_, driver_;
+    bool present_ = false;
+};
