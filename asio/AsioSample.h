@@ -114,7 +114,7 @@ private:
     void CaptureCopy(int ring);
     void RenderCopy();
     // One channel's host samples (packed, bytes each) checked for DSD-over-PCM markers.
-    void MarkerTest(const uint8_t* samples, int32_t frames, int32_t bytes);
+    void MarkerTest(bool ok);
     void ArmWatchdog();
     // A period that came later than the packets queued ahead could cover.
     void CheckDropout();
