@@ -55,22 +55,51 @@ inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
 // 8x8 transpose of 16-bit lanes.
 inline void Transpose8(__m128i (&v)[8]) {
     __m128i t[8], u[8];
+    #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         t[i] = _mm_unpacklo_epi16(v[2 * i], v[2 * i + 1]);
         t[i + 4] = _mm_unpackhi_epi16(v[2 * i], v[2 * i + 1]);
     }
+    #pragma GCC unroll 2
     for (int i = 0; i < 2; ++i) {
         u[4 * i] = _mm_unpacklo_epi32(t[4 * i], t[4 * i + 1]);
         u[4 * i + 1] = _mm_unpackhi_epi32(t[4 * i], t[4 * i + 1]);
         u[4 * i + 2] = _mm_unpacklo_epi32(t[4 * i + 2], t[4 * i + 3]);
         u[4 * i + 3] = _mm_unpackhi_epi32(t[4 * i + 2], t[4 * i + 3]);
     }
+    #pragma GCC unroll 2
     for (int i = 0; i < 2; ++i) {
         v[4 * i] = _mm_unpacklo_epi64(u[4 * i], u[4 * i + 2]);
         v[4 * i + 1] = _mm_unpackhi_epi64(u[4 * i], u[4 * i + 2]);
         v[4 * i + 2] = _mm_unpacklo_epi64(u[4 * i + 1], u[4 * i + 3]);
         v[4 * i + 3] = _mm_unpackhi_epi64(u[4 * i + 1], u[4 * i + 3]);
     }
+}
+
+// Eight channels of 8 16-bit samples -> 8 frames. The first step pairs
+// channels with shifts and masks instead of unpacks, which spreads the work
+// over more execution ports: even frames [a0b0 a2b2 ..], odd [a1b1 a3b3 ..].
+inline void Interleave8(const __m128i (&v)[8], __m128i (&frames)[8]) {
+    const __m128i low = _mm_set1_epi32(0x0000FFFF);
+    __m128i even[4], odd[4];
+    #pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        even[i] = _mm_or_si128(_mm_and_si128(v[2 * i], low), _mm_slli_epi32(v[2 * i + 1], 16));
+        odd[i] = _mm_or_si128(_mm_srli_epi32(v[2 * i], 16), _mm_andnot_si128(low, v[2 * i + 1]));
+    }
+    // [f0 | f2], [f4 | f6] of channels 0-3 and 4-7, and the same for odd frames.
+    const __m128i e02a = _mm_unpacklo_epi32(even[0], even[1]), e46a = _mm_unpackhi_epi32(even[0], even[1]);
+    const __m128i e02b = _mm_unpacklo_epi32(even[2], even[3]), e46b = _mm_unpackhi_epi32(even[2], even[3]);
+    const __m128i o13a = _mm_unpacklo_epi32(odd[0], odd[1]), o57a = _mm_unpackhi_epi32(odd[0], odd[1]);
+    const __m128i o13b = _mm_unpacklo_epi32(odd[2], odd[3]), o57b = _mm_unpackhi_epi32(odd[2], odd[3]);
+    frames[0] = _mm_unpacklo_epi64(e02a, e02b);
+    frames[2] = _mm_unpackhi_epi64(e02a, e02b);
+    frames[4] = _mm_unpacklo_epi64(e46a, e46b);
+    frames[6] = _mm_unpackhi_epi64(e46a, e46b);
+    frames[1] = _mm_unpacklo_epi64(o13a, o13b);
+    frames[3] = _mm_unpackhi_epi64(o13a, o13b);
+    frames[5] = _mm_unpacklo_epi64(o57a, o57b);
+    frames[7] = _mm_unpackhi_epi64(o57a, o57b);
 }
 
 // Two channels, one 6-byte frame per 64-bit lane: a | b << 24.
@@ -174,12 +203,15 @@ int32_t InterleaveBlocks(uint8_t* out, int32_t stride, const uint8_t* const* s, 
         for (; f + 8 <= frames; f += 8) {
             for (int32_t g = 0; g < channels; g += 8) {
                 __m128i v[8];
+                #pragma GCC unroll 8
                 for (int i = 0; i < 8; ++i) {
                     v[i] = Load(s[g + i] + 2 * f);
                     if (kScan) scan.Add(g + i, v[i]);
                 }
-                Transpose8(v);
-                for (int i = 0; i < 8; ++i) Store(out + (f + i) * stride + 2 * g, v[i]);
+                __m128i rows[8];
+                Interleave8(v, rows);
+                #pragma GCC unroll 8
+                for (int i = 0; i < 8; ++i) Store(out + (f + i) * stride + 2 * g, rows[i]);
             }
         }
     } else if (channels == 2) {
@@ -213,12 +245,14 @@ int32_t InterleaveBlocks(uint8_t* out, int32_t stride, const uint8_t* const* s, 
         for (; f + 5 <= frames; f += 4) {
             for (int32_t g = 0; g < groups; ++g) {
                 __m128i* r = rows[g];
+                #pragma GCC unroll 4
                 for (int i = 0; i < 4; ++i) {
                     r[i] = Spread24(s[4 * g + i] + 3 * f);
                     if (kScan) scan.Add(4 * g + i, r[i]);
                 }
                 Transpose4(r[0], r[1], r[2], r[3]);
             }
+            #pragma GCC unroll 4
             for (int i = 0; i < 4; ++i) {
                 uint8_t* to = out + (f + i) * stride;
                 for (int32_t g = 0; g < groups; ++g) Pack24(to + 12 * g, rows[g][i]);
@@ -270,8 +304,10 @@ int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d,
         for (; f + 8 <= frames; f += 8) {
             for (int32_t g = 0; g < channels; g += 8) {
                 __m128i v[8];
+                #pragma GCC unroll 8
                 for (int i = 0; i < 8; ++i) v[i] = Load(in + (f + i) * stride + 2 * g);
                 Transpose8(v);
+                #pragma GCC unroll 8
                 for (int i = 0; i < 8; ++i) Store(d[g + i] + 2 * f, v[i]);
             }
         }
