@@ -1,0 +1,185 @@
+#include "WakeBaseline.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace wake {
+
+namespace {
+
+// As the virtual device's clock: a timed wait ends up to ~0.4 ms late, so it
+// wakes this much early and yields for the rest.
+constexpr double kWakeEarlyMs = 0.4;
+constexpr LONG kSemaphoreLimit = 1 << 20;
+
+double g_ticksPerMs = 0;
+
+struct Chain {
+    double periodMs = 0;
+    double startMs = 0;
+    double endMs = 0;
+    HANDLE tick = nullptr;       // semaphore, one count per period
+    HANDLE idle = nullptr;       // never signalled: the timer's timed waits
+    HANDLE finished = nullptr;   // manual-reset: the timer gave its last count
+    BaselineSlice* slice = nullptr;
+};
+
+DWORD WINAPI TimerThread(void* context) {
+    Chain& chain = *static_cast<Chain*>(context);
+    for (uint64_t k = 1;; ++k) {
+        const double deadline = chain.startMs + k * chain.periodMs;
+        if (deadline > chain.endMs) break;
+        const double left = deadline - NowMs() - kWakeEarlyMs;
+        if (left >= 1) WaitForSingleObject(chain.idle, static_cast<DWORD>(left));
+        while (NowMs() < deadline) Sleep(0);
+        ReleaseSemaphore(chain.tick, 1, nullptr);
+    }
+    SetEvent(chain.finished);
+    return 0;
+}
+
+DWORD WINAPI WaiterThread(void* context) {
+    Chain& chain = *static_cast<Chain*>(context);
+    BaselineSlice& slice = *chain.slice;
+    HANDLE waits[2] = {chain.tick, chain.finished};
+    for (uint64_t k = 1;; ++k) {
+        // A count left beats the end: wait-any reports the lowest signalled handle.
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) break;
+        const double now = NowMs();
+        if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
+        slice.worstLateMs = std::max(slice.worstLateMs, now - (chain.startMs + k * chain.periodMs));
+    }
+    return 0;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(fraction * (values.size() - 1) + 0.5)];
+}
+
+}  // namespace
+
+double NowMs() {
+    if (g_ticksPerMs == 0) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        g_ticksPerMs = frequency.QuadPart / 1000.0;
+    }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart / g_ticksPerMs;
+}
+
+void Series::AddSlice(const double* times, size_t count) {
+    m_wakeUps += static_cast<uint32_t>(count);
+    if (count < 2) return;
+    for (size_t i = 1; i < count; ++i) {
+        const double interval = times[i] - times[i - 1];
+        m_deviations.push_back(std::fabs(interval - m_periodMs));
+        if (interval > 1.5 * m_periodMs) ++m_late;
+    }
+    const double ran = times[count - 1] - times[0] + m_periodMs;
+    const auto owed = static_cast<int64_t>(ran / m_periodMs + 0.5);
+    m_missed += std::max<int64_t>(0, owed - static_cast<int64_t>(count));
+}
+
+double Series::Deviation(double fraction) const { return Percentile(m_deviations, fraction); }
+
+BaselineSlice RunBaselineSlice(double periodMs, double ms) {
+    BaselineSlice slice;
+    if (periodMs <= 0 || ms <= 0) return slice;
+    slice.times.reserve(static_cast<size_t>(ms / periodMs) + 64);
+    Chain chain;
+    chain.periodMs = periodMs;
+    chain.slice = &slice;
+    chain.tick = CreateSemaphoreA(nullptr, 0, kSemaphoreLimit, nullptr);
+    chain.idle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    chain.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2] = {};
+    if (chain.tick && chain.idle && chain.finished) {
+        threads[0] = CreateThread(nullptr, 0, WaiterThread, &chain, CREATE_SUSPENDED, nullptr);
+        threads[1] = CreateThread(nullptr, 0, TimerThread, &chain, CREATE_SUSPENDED, nullptr);
+    }
+    if (threads[0] && threads[1]) {
+        chain.startMs = NowMs();
+        chain.endMs = chain.startMs + ms;
+        for (HANDLE thread : threads) {
+            SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
+            ResumeThread(thread);
+        }
+        WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+        slice.ran = true;
+    } else {
+        // Never resumed: they have run nothing.
+        for (HANDLE thread : threads) {
+            if (thread) TerminateThread(thread, 0);
+        }
+    }
+    for (HANDLE handle : {threads[0], threads[1], chain.tick, chain.idle, chain.finished}) {
+        if (handle) CloseHandle(handle);
+    }
+    return slice;
+}
+
+void Attribution::BaselineSlice(bool lateByAPeriod) { m_baselineLate.push_back(lateByAPeriod); }
+
+void Attribution::DriverSlice(uint64_t dropouts) { m_dropouts.push_back(dropouts); }
+
+uint64_t Attribution::Driver() const {
+    uint64_t total = 0;
+    for (size_t i = 0; i < m_dropouts.size(); ++i) {
+        const bool before = i < m_baselineLate.size() && m_baselineLate[i];
+        const bool after = i + 1 < m_baselineLate.size() && m_baselineLate[i + 1];
+        if (!before && !after) total += m_dropouts[i];
+    }
+    return total;
+}
+
+uint64_t Attribution::Machine() const {
+    uint64_t total = 0;
+    for (uint64_t dropouts : m_dropouts) total += dropouts;
+    return total - Driver();
+}
+
+void PrintComparison(std::FILE* out, const Series& driver, const Series& baseline, const Attribution& dropouts,
+                     const char* dropoutName) {
+    const double period = driver.PeriodMs();
+    auto ratio = [](double a, double b, char* text, size_t size) {
+        if (b > 0) {
+            std::snprintf(text, size, "%.2f", a / b);
+        } else {
+            std::snprintf(text, size, "%s", a > 0 ? "inf" : "-");
+        }
+        return text;
+    };
+    const double fractions[3] = {0.5, 0.99, 1.0};
+    const char* names[3] = {"p50", "p99", "max"};
+    for (const Series* series : {&baseline, &driver}) {
+        std::fprintf(out,
+                     "%s: %u wake-ups; deviation from %.3f ms: p50 %.3f ms, p99 %.3f ms, max %.3f ms; late %u, "
+                     "missed %lld\n",
+                     series == &baseline ? "baseline (the machine's own wake-up)" : "driver", series->WakeUps(),
+                     period, series->Deviation(0.5), series->Deviation(0.99), series->Deviation(1.0), series->Late(),
+                     static_cast<long long>(series->Missed()));
+    }
+    char text[32];
+    std::fprintf(out, "ratio driver / baseline:");
+    for (int i = 0; i < 3; ++i) {
+        std::fprintf(out, " %s %s,", names[i],
+                     ratio(driver.Deviation(fractions[i]), baseline.Deviation(fractions[i]), text, sizeof(text)));
+    }
+    std::fprintf(out, " late %s,", ratio(driver.Late(), baseline.Late(), text, sizeof(text)));
+    std::fprintf(out, " missed %s\n",
+                 ratio(static_cast<double>(driver.Missed()), static_cast<double>(baseline.Missed()), text,
+                       sizeof(text)));
+    std::fprintf(out, "engine adds %.3f ms at p99 over the machine's own wake-up\n",
+                 driver.Deviation(0.99) - baseline.Deviation(0.99));
+    std::fprintf(out, "%s: %llu the driver's (baseline never a period late), %llu the machine's (baseline late too)\n",
+                 dropoutName, static_cast<unsigned long long>(dropouts.Driver()),
+                 static_cast<unsigned long long>(dropouts.Machine()));
+}
+
+}  // namespace wake
