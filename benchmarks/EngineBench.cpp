@@ -7,7 +7,7 @@
 //     thread, no driver): both chains' switch-interval spread, the ratios
 //     driver / baseline, what the engine adds at p99, device underruns split
 //     into the driver's and the machine's, and the streaming thread's CPU share.
-// Usage: engine_bench [seconds of each chain, default 60] [slice seconds, default 5]
+// Usage: engine_bench [seconds of each chain, default 60] [slice seconds, default 1]
 #include "asio/AsioInterface.h"
 #include "asio/ClassFactory.h"
 #include "device/AsioSettingsKey.h"
@@ -142,7 +142,7 @@ const CopyFormat kCopyFormats[] = {
 };
 constexpr int kCopyBatches = 60;
 constexpr int kCopyRounds = 100;
-constexpr double kSliceSeconds = 5;
+constexpr double kSliceSeconds = 1;
 
 // Host halves the marker test passes over in full (0x05/0xFA per sample), or the test pattern.
 void FillHalves(const CopyFormat& format) {

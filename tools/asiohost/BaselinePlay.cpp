@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr double kSliceSeconds = 5;
+constexpr double kSliceSeconds = 1;
 constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kMaxOutputs = 64;
 

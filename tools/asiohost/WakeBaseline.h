@@ -28,7 +28,7 @@ public:
     double Deviation(double fraction) const;
     uint32_t WakeUps() const { return m_wakeUps; }
     uint32_t Late() const { return m_late; }      // intervals over 1.5 periods
-    int64_t Missed() const { return m_missed; }   // periods a slice owed but never woke for
+    int64_t Missed() const { return m_missed; }   // periods behind at the end of each slice, summed
     double PeriodMs() const { return m_periodMs; }
 
 private:

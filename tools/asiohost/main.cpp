@@ -37,7 +37,7 @@ const char kUsage[] =
     "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
     "         --signal pattern|sine (default pattern)  --bits 16|24|32 (the driver's PCM width)\n"
     "         --json\n"
-    "         --baseline (play, text only): alternate 5 s slices with the machine's own wake-up chain and\n"
+    "         --baseline (play, text only): alternate 1 s slices with the machine's own wake-up chain and\n"
     "         report the driver against it; exit status 1 then means dropouts the baseline does not explain\n"
     "exit status: 0 clean, 1 a glitch (late, early or missed periods, reset requests, broken input) or a failure,\n"
     "             2 a usage error\n";
