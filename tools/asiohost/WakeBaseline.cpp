@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace wake {
@@ -12,7 +13,6 @@ namespace {
 // As the virtual device's clock: a timed wait ends up to ~0.4 ms late, so it
 // wakes this much early and yields for the rest.
 constexpr double kWakeEarlyMs = 0.4;
-constexpr LONG kSemaphoreLimit = 1 << 20;
 
 double g_ticksPerMs = 0;
 
@@ -20,9 +20,12 @@ struct Chain {
     double periodMs = 0;
     double startMs = 0;
     double endMs = 0;
-    HANDLE tick = nullptr;       // semaphore, one count per period
+    // Auto-reset: signals the waiter did not take in time fold into one, as
+    // periods a late driver never sees are lost to it.
+    HANDLE tick = nullptr;
     HANDLE idle = nullptr;       // never signalled: the timer's timed waits
-    HANDLE finished = nullptr;   // manual-reset: the timer gave its last count
+    HANDLE finished = nullptr;   // manual-reset: the timer gave its last signal
+    std::atomic<uint64_t> signalled{0};  // periods the timer signalled
     BaselineSlice* slice = nullptr;
 };
 
@@ -34,7 +37,8 @@ DWORD WINAPI TimerThread(void* context) {
         const double left = deadline - NowMs() - kWakeEarlyMs;
         if (left >= 1) WaitForSingleObject(chain.idle, static_cast<DWORD>(left));
         while (NowMs() < deadline) Sleep(0);
-        ReleaseSemaphore(chain.tick, 1, nullptr);
+        chain.signalled = k;
+        SetEvent(chain.tick);
     }
     SetEvent(chain.finished);
     return 0;
@@ -44,12 +48,14 @@ DWORD WINAPI WaiterThread(void* context) {
     Chain& chain = *static_cast<Chain*>(context);
     BaselineSlice& slice = *chain.slice;
     HANDLE waits[2] = {chain.tick, chain.finished};
-    for (uint64_t k = 1;; ++k) {
-        // A count left beats the end: wait-any reports the lowest signalled handle.
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) break;
+    uint64_t taken = 0;
+    // A signal left beats the end: wait-any reports the lowest signalled handle.
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
         const double now = NowMs();
         if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
-        slice.worstLateMs = std::max(slice.worstLateMs, now - (chain.startMs + k * chain.periodMs));
+        // Late against the oldest period not yet taken.
+        slice.worstLateMs = std::max(slice.worstLateMs, now - (chain.startMs + (taken + 1) * chain.periodMs));
+        taken = chain.signalled;
     }
     return 0;
 }
@@ -95,7 +101,7 @@ BaselineSlice RunBaselineSlice(double periodMs, double ms) {
     Chain chain;
     chain.periodMs = periodMs;
     chain.slice = &slice;
-    chain.tick = CreateSemaphoreA(nullptr, 0, kSemaphoreLimit, nullptr);
+    chain.tick = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     chain.idle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     chain.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE threads[2] = {};
@@ -171,8 +177,10 @@ void PrintComparison(std::FILE* out, const Series& driver, const Series& baselin
         std::fprintf(out, " %s %s,", names[i],
                      ratio(driver.Deviation(fractions[i]), baseline.Deviation(fractions[i]), text, sizeof(text)));
     }
-    // Missed periods have no ratio: the chain without a device catches up after a stall.
-    std::fprintf(out, " late %s\n", ratio(driver.Late(), baseline.Late(), text, sizeof(text)));
+    std::fprintf(out, " late %s,", ratio(driver.Late(), baseline.Late(), text, sizeof(text)));
+    std::fprintf(out, " missed %s\n",
+                 ratio(static_cast<double>(driver.Missed()), static_cast<double>(baseline.Missed()), text,
+                       sizeof(text)));
     std::fprintf(out, "engine adds %.3f ms at p99 over the machine's own wake-up\n",
                  driver.Deviation(0.99) - baseline.Deviation(0.99));
     std::fprintf(out, "%s: %llu the driver's (baseline never a period late), %llu the machine's (baseline late too)\n",

@@ -1,8 +1,8 @@
 // The machine's own wake-up behaviour, measured along the path a period takes
-// to reach a driver: a timer thread at the device clock's priority releases a
-// semaphore on a fixed period grid (a timed wait to shortly before each
-// deadline, then yielding up to it, as the virtual device does), and a thread
-// at the streaming thread's priority wakes on it and notes the time. A
+// to reach a driver: a timer thread at the device clock's priority signals an
+// event on a fixed period grid (a timed wait to shortly before each deadline,
+// then yielding up to it, as the virtual device does), and a thread at the
+// streaming thread's priority wakes on it and notes the time. A
 // driver's switch figures are set against this chain's, measured in slices
 // that alternate with the driver's in the same run, so that a noisy stretch
 // of the machine falls on both.
