@@ -103,6 +103,10 @@ int PlayAgainstBaseline(IASIO* driver, const PlayOptions& options) {
     Session& s = g_session;
     s.driver = driver;
     s.sine = options.sine;
+    s.infos.clear();
+    s.frame = 0;
+    s.phase = 0;
+    s.switches = s.dropouts = s.resetRequests = 0;
     if (driver->init(nullptr) != ASIOTrue) return Fail("init", ASE_NotPresent);
     ASIOError error = ASE_OK;
     if (options.rate > 0 && (error = driver->setSampleRate(options.rate)) != ASE_OK) return Fail("setSampleRate", error);
