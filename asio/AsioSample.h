@@ -113,7 +113,7 @@ private:
     void BufferSwitch(int parity);
     void CaptureCopy(int ring);
     void RenderCopy();
-    // One channel's host samples (packed, bytes each) checked for DSD-over-PCM markers.
+    // What the render copy's DSD-over-PCM marker scan found in one channel.
     void MarkerTest(bool ok);
     void ArmWatchdog();
     // A period that came later than the packets queued ahead could cover.

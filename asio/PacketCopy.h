@@ -49,8 +49,5 @@ inline void Deinterleave(const uint8_t* packet, int32_t stride, uint8_t* const* 
                          int32_t width, int32_t frames) {
     Best().deinterleave(packet, stride, destinations, channels, width, frames);
 }
-inline bool MarkersValid(const uint8_t* samples, int32_t frames, int32_t width) {
-    return Best().markers(samples, frames, width);
-}
 
 }  // namespace packet_copy

@@ -269,13 +269,16 @@ int32_t InterleaveBlocks(uint8_t* out, int32_t stride, const uint8_t* const* s, 
 int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d, int32_t channels, int32_t width,
                            int32_t frames) {
     int32_t f = 0;
+    // Hoisted: the stores could alias the pointer array.
+    uint8_t* const d0 = d[0];
+    uint8_t* const d1 = channels > 1 ? d[1] : nullptr;
     if (width == 4 && channels == 2) {
         for (; f + 4 <= frames; f += 4) {
             // [a0 b0 a1 b1] [a2 b2 a3 b3] -> [a0 a1 b0 b1] [a2 a3 b2 b3]
             const __m128i x = _mm_shuffle_epi32(Load(in + 8 * f), _MM_SHUFFLE(3, 1, 2, 0));
             const __m128i y = _mm_shuffle_epi32(Load(in + 8 * f + 16), _MM_SHUFFLE(3, 1, 2, 0));
-            Store(d[0] + 4 * f, _mm_unpacklo_epi64(x, y));
-            Store(d[1] + 4 * f, _mm_unpackhi_epi64(x, y));
+            Store(d0 + 4 * f, _mm_unpacklo_epi64(x, y));
+            Store(d1 + 4 * f, _mm_unpackhi_epi64(x, y));
         }
     } else if (width == 4) {
         for (; f + 4 <= frames; f += 4) {
@@ -297,8 +300,8 @@ int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d,
                 return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
             };
             const __m128i x = split(Load(in + 4 * f)), y = split(Load(in + 4 * f + 16));
-            Store(d[0] + 2 * f, _mm_unpacklo_epi64(x, y));
-            Store(d[1] + 2 * f, _mm_unpackhi_epi64(x, y));
+            Store(d0 + 2 * f, _mm_unpacklo_epi64(x, y));
+            Store(d1 + 2 * f, _mm_unpackhi_epi64(x, y));
         }
     } else if (width == 2) {
         for (; f + 8 <= frames; f += 8) {
@@ -316,8 +319,8 @@ int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d,
         for (; f + 5 <= frames; f += 4) {
             const __m128i x = _mm_shuffle_epi32(Spread24(in + 6 * f), _MM_SHUFFLE(3, 1, 2, 0));
             const __m128i y = _mm_shuffle_epi32(Spread24(in + 6 * f + 12), _MM_SHUFFLE(3, 1, 2, 0));
-            Pack24(d[0] + 3 * f, _mm_unpacklo_epi64(x, y));
-            Pack24(d[1] + 3 * f, _mm_unpackhi_epi64(x, y));
+            Pack24(d0 + 3 * f, _mm_unpacklo_epi64(x, y));
+            Pack24(d1 + 3 * f, _mm_unpackhi_epi64(x, y));
         }
     } else {
         for (; f + 5 <= frames; f += 4) {
