@@ -116,8 +116,8 @@ MarkerPattern MarkerPatternOf(const uint8_t* samples, int32_t frames, int32_t wi
 const Path& Plain() { return kPlain; }
 
 const Path& Best() {
-    const Path* sse2 = Sse2();
-    return sse2 ? *sse2 : kPlain;
+    static const Path* const best = Ssse3() ? Ssse3() : Sse2() ? Sse2() : &kPlain;
+    return *best;
 }
 
 }  // namespace packet_copy

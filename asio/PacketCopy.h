@@ -1,7 +1,7 @@
 // The copies between the host's per-channel halves and a pin's interleaved
 // packet, and the DSD-over-PCM marker scan. They run on the streaming thread
-// (and in outputReady) every period, so the default path uses SSE2 where the
-// build has it; the plain path is the reference the fast one is held to.
+// (and in outputReady) every period, so the default path uses SSSE3 or SSE2
+// kernels; the plain path is the reference the fast ones are held to.
 //
 // A packet frame is `stride` bytes; channel c's sample of `width` bytes (2, 3
 // or 4; DSD uses 4) lies at c * width in it, and channels * width <= stride.
@@ -38,7 +38,12 @@ const Path& Plain();
 // 16 bits) with every channel present; other layouts go the plain way. Null
 // when the build has no SSE2.
 const Path* Sse2();
-// What the engine uses: SSE2 when the build has it, else the plain path.
+// SSSE3 kernels for 24-bit frames of 2 channels and of multiples of 4 with
+// every channel present; everything else goes the SSE2 way. Null when the
+// processor (CPUID) or the build lacks it.
+const Path* Ssse3();
+// What the engine uses: SSSE3 where the processor has it, else SSE2 when the
+// build has it, else the plain path.
 const Path& Best();
 
 inline void Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels,

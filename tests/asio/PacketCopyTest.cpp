@@ -1,5 +1,5 @@
 // The copies between host halves and interleaved packets, and the DSD marker
-// scan: the SSE2 path against the plain one on every width and layout, with
+// scan: the SSE2 and SSSE3 paths against the plain one on every width and layout, with
 // buffers that end at an inaccessible page so a read or write past them
 // faults; and eight channels end to end through the driver.
 #include "DriverHarness.h"
@@ -7,6 +7,8 @@
 #include "asio/PacketCopy.h"
 #include "device/AsioSettingsKey.h"
 #include "device/StatusBlock.h"
+
+#include <intrin.h>
 
 #include <cstring>
 #include <memory>
@@ -50,20 +52,27 @@ void Fill(uint8_t* data, size_t size, std::mt19937& random) {
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(random());
 }
 
-const int32_t kFrameCounts[] = {0, 1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 33, 441, 1764};
+const int32_t kFrameCounts[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 15, 16, 17, 31, 33, 441, 1764};
 const int32_t kChannelCounts[] = {1, 2, 3, 4, 6, 8, 12, 16};
 
-// The paths held to the plain one (none where the build has no SSE2).
+// The paths held to the plain one: those the build and the processor have.
 std::vector<const Path*> FastPaths() {
     std::vector<const Path*> paths;
-    if (packet_copy::Sse2()) paths.push_back(packet_copy::Sse2());
+    for (const Path* path : {packet_copy::Sse2(), packet_copy::Ssse3()}) {
+        if (path) paths.push_back(path);
+    }
     return paths;
 }
 
-TEST(PacketCopy, TheBuildHasSse2OnSixtyFourBits) {
+// The engine takes the fastest path there is; SSSE3 only where CPUID has it.
+TEST(PacketCopy, TheEngineTakesTheFastestPathTheProcessorHas) {
 #if defined(_WIN64)
     ASSERT_NE(nullptr, packet_copy::Sse2());
-    EXPECT_EQ(packet_copy::Sse2(), &packet_copy::Best());
+    int info[4] = {};
+    __cpuid(info, 1);
+    const bool ssse3 = (info[2] & (1 << 9)) != 0;
+    EXPECT_EQ(ssse3, packet_copy::Ssse3() != nullptr);
+    EXPECT_EQ(ssse3 ? packet_copy::Ssse3() : packet_copy::Sse2(), &packet_copy::Best());
 #endif
 }
 
