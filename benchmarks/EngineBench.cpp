@@ -246,7 +246,7 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
     const sim::Stream& stream = device->streams[0];
     wake::Series driverSeries(periodMs), baselineSeries(periodMs);
     wake::Attribution underruns;
-    uint64_t cpu = 0;
+    uint64_t cpu = 0, baselineUnderruns = 0, deviceUnderruns = 0;
     double driverMs = 0;
     bool started = true;
     for (double done = 0; done + 1e-6 < seconds && started; done += slice) {
@@ -254,6 +254,7 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
         const wake::BaselineSlice base = wake::RunBaselineSlice(periodMs, ms);
         baselineSeries.AddSlice(base.times.data(), base.times.size());
         underruns.BaselineSlice(base.worstLateMs > periodMs);
+        baselineUnderruns += base.underruns;
 
         const uint32_t first = std::min<uint32_t>(r.switches, static_cast<uint32_t>(r.times.size()));
         const uint64_t underrunsBefore = stream.underruns;
@@ -270,12 +271,15 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
         const uint32_t last = std::min<uint32_t>(r.switches, static_cast<uint32_t>(r.times.size()));
         driverSeries.AddSlice(r.times.data() + first, last - first);
         underruns.DriverSlice(stream.underruns - underrunsBefore);
+        deviceUnderruns += stream.underruns - underrunsBefore;
         cpu += ThreadCpu100ns(r.streamThread) - cpuBefore;
     }
     std::printf("real-time run at 192000 Hz 32-bit, 2 ms buffers: %.0f s of each chain in %.0f s slices, "
                 "baseline first\n",
                 seconds, slice);
     wake::PrintComparison(stdout, driverSeries, baselineSeries, underruns, "device underruns");
+    std::printf("underruns: the device %llu, the baseline chain's device %llu\n",
+                static_cast<unsigned long long>(deviceUnderruns), static_cast<unsigned long long>(baselineUnderruns));
     std::printf("dropouts reported %u, pattern breaks %llu/%llu, streaming thread CPU %.1f%%\n",
                 g_dropoutsReported.load(), static_cast<unsigned long long>(stream.channel[0].breaks),
                 static_cast<unsigned long long>(stream.channel[1].breaks),

@@ -61,8 +61,35 @@ TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
     EXPECT_GE(slice.times.size(), 5u);
     EXPECT_LE(slice.times.size(), 15u);
     for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_LE(slice.times[i - 1], slice.times[i]);
+    // Every wake-up is one completed packet: never more late than the wake-ups behind it.
+    EXPECT_LE(slice.underruns, slice.times.size());
     EXPECT_TRUE(wake::RunBaselineSlice(0, 100).times.empty());
     EXPECT_FALSE(wake::RunBaselineSlice(20, 0).ran);
+    // A device holds at least one packet, and no more than the chain keeps deadlines for.
+    EXPECT_FALSE(wake::RunBaselineSlice(20, 100, 0).ran);
+    EXPECT_FALSE(wake::RunBaselineSlice(20, 100, 64).ran);
+    EXPECT_TRUE(wake::RunBaselineSlice(20, 60, 1).ran);
+}
+
+// A waiter that holds each completion longer than its one packet ahead
+// covers leaves the device dry each time: the next packet starts a new grid a
+// full period after it was handed back, so no wake-up comes sooner than hold
+// + period after the one before (a fixed grid would have the next one due at
+// once), and each hand-back counts as an underrun and the gap as missed periods.
+TEST(WakeBaseline, AWaiterLaterThanItsPacketsRunsTheDeviceDryAndStartsANewGrid) {
+    const double period = 10, hold = 40;
+    const wake::BaselineSlice slice = wake::RunBaselineSlice(period, 600, 1, static_cast<uint32_t>(hold));
+    ASSERT_TRUE(slice.ran);
+    ASSERT_GE(slice.times.size(), 3u);
+    EXPECT_LE(slice.times.size(), 13u);  // 600 ms / (hold + period), and the first
+    for (size_t i = 1; i < slice.times.size(); ++i) {
+        EXPECT_GE(slice.times[i] - slice.times[i - 1], hold + period - 1) << i;
+    }
+    EXPECT_GE(slice.underruns, slice.times.size() - 1);
+    wake::Series series(period);
+    series.AddSlice(slice.times.data(), slice.times.size());
+    EXPECT_GE(series.Missed(), static_cast<int64_t>(3 * (slice.times.size() - 1)));
+    EXPECT_EQ(static_cast<uint32_t>(slice.times.size() - 1), series.Late());
 }
 
 using DriverBaseline = DriverTest;

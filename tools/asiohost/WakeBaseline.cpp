@@ -11,34 +11,70 @@ namespace wake {
 namespace {
 
 // As the virtual device's clock: a timed wait ends up to ~0.4 ms late, so it
-// wakes this much early and yields for the rest.
+// wakes this much early and yields for the rest; it never waits longer than
+// kIdlePollMs at once.
 constexpr double kWakeEarlyMs = 0.4;
+constexpr double kIdlePollMs = 50;
+constexpr uint64_t kDeadlineRing = 8;  // more than the packets a device holds
 
 double g_ticksPerMs = 0;
 
+// The device's side of a stream with the driver's work taken out: it holds
+// `packetsAhead` packets and completes one per period on a grid; the waiter
+// takes each completion and hands a packet back at once. A waiter later than
+// the packets cover leaves the device dry, and the next packet starts a new
+// grid, as the virtual device does.
 struct Chain {
     double periodMs = 0;
     double startMs = 0;
     double endMs = 0;
-    // Auto-reset: signals the waiter did not take in time fold into one, as
-    // periods a late driver never sees are lost to it.
-    HANDLE tick = nullptr;
-    HANDLE idle = nullptr;       // never signalled: the timer's timed waits
-    HANDLE finished = nullptr;   // manual-reset: the timer gave its last signal
-    std::atomic<uint64_t> signalled{0};  // periods the timer signalled
+    HANDLE tick = nullptr;      // semaphore: one count per completed packet
+    HANDLE wake = nullptr;      // auto-reset: a packet was handed back
+    HANDLE finished = nullptr;  // manual-reset: the timer gave its last signal
+    std::atomic<int32_t> queued{0};
+    std::atomic<double> handedMs{0};  // when the waiter last handed a packet back
+    uint32_t holdMs = 0;
+    double deadlines[kDeadlineRing] = {};
     BaselineSlice* slice = nullptr;
 };
 
+// The device clock's loop: the same timed wait and yield loop, on an event
+// that every packet handed back sets.
 DWORD WINAPI TimerThread(void* context) {
     Chain& chain = *static_cast<Chain*>(context);
-    for (uint64_t k = 1;; ++k) {
-        const double deadline = chain.startMs + k * chain.periodMs;
+    double anchor = chain.startMs;
+    uint64_t k = 1, completed = 0;
+    bool dry = false;
+    for (;;) {
+        if (dry) {
+            if (chain.queued == 0) {
+                if (NowMs() >= chain.endMs) break;
+                WaitForSingleObject(chain.wake, static_cast<DWORD>(kIdlePollMs));
+                continue;
+            }
+            anchor = chain.handedMs;
+            k = 1;
+            dry = false;
+        }
+        const double deadline = anchor + k * chain.periodMs;
         if (deadline > chain.endMs) break;
-        const double left = deadline - NowMs() - kWakeEarlyMs;
-        if (left >= 1) WaitForSingleObject(chain.idle, static_cast<DWORD>(left));
-        while (NowMs() < deadline) Sleep(0);
-        chain.signalled = k;
-        SetEvent(chain.tick);
+        const double now = NowMs();
+        if (now >= deadline) {
+            chain.deadlines[completed++ % kDeadlineRing] = deadline;
+            ++k;
+            dry = --chain.queued == 0;
+            ReleaseSemaphore(chain.tick, 1, nullptr);
+            continue;
+        }
+        const double left = deadline - now - kWakeEarlyMs;
+        if (left >= 1) {
+            WaitForSingleObject(chain.wake, static_cast<DWORD>(std::min(left, kIdlePollMs)));
+            continue;
+        }
+        while (NowMs() < deadline) {
+            if (WaitForSingleObject(chain.wake, 0) == WAIT_OBJECT_0) break;
+            Sleep(0);
+        }
     }
     SetEvent(chain.finished);
     return 0;
@@ -49,13 +85,16 @@ DWORD WINAPI WaiterThread(void* context) {
     BaselineSlice& slice = *chain.slice;
     HANDLE waits[2] = {chain.tick, chain.finished};
     uint64_t taken = 0;
-    // A signal left beats the end: wait-any reports the lowest signalled handle.
+    // A completion left beats the end: wait-any reports the lowest signalled handle.
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
         const double now = NowMs();
         if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
-        // Late against the oldest period not yet taken.
-        slice.worstLateMs = std::max(slice.worstLateMs, now - (chain.startMs + (taken + 1) * chain.periodMs));
-        taken = chain.signalled;
+        slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+        if (chain.holdMs) Sleep(chain.holdMs);
+        // The next packet; into a dry device it starts the grid anew.
+        chain.handedMs = NowMs();
+        if (chain.queued++ == 0) ++slice.underruns;
+        SetEvent(chain.wake);
     }
     return 0;
 }
@@ -94,18 +133,22 @@ void Series::AddSlice(const double* times, size_t count) {
 
 double Series::Deviation(double fraction) const { return Percentile(m_deviations, fraction); }
 
-BaselineSlice RunBaselineSlice(double periodMs, double ms) {
+BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead, uint32_t holdMs) {
     BaselineSlice slice;
-    if (periodMs <= 0 || ms <= 0) return slice;
+    if (periodMs <= 0 || ms <= 0 || packetsAhead < 1 || packetsAhead >= static_cast<int32_t>(kDeadlineRing)) {
+        return slice;
+    }
     slice.times.reserve(static_cast<size_t>(ms / periodMs) + 64);
     Chain chain;
     chain.periodMs = periodMs;
     chain.slice = &slice;
-    chain.tick = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    chain.idle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    chain.queued = packetsAhead;
+    chain.holdMs = holdMs;
+    chain.tick = CreateSemaphoreA(nullptr, 0, packetsAhead, nullptr);
+    chain.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     chain.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE threads[2] = {};
-    if (chain.tick && chain.idle && chain.finished) {
+    if (chain.tick && chain.wake && chain.finished) {
         threads[0] = CreateThread(nullptr, 0, WaiterThread, &chain, CREATE_SUSPENDED, nullptr);
         threads[1] = CreateThread(nullptr, 0, TimerThread, &chain, CREATE_SUSPENDED, nullptr);
     }
@@ -124,7 +167,7 @@ BaselineSlice RunBaselineSlice(double periodMs, double ms) {
             if (thread) TerminateThread(thread, 0);
         }
     }
-    for (HANDLE handle : {threads[0], threads[1], chain.tick, chain.idle, chain.finished}) {
+    for (HANDLE handle : {threads[0], threads[1], chain.tick, chain.wake, chain.finished}) {
         if (handle) CloseHandle(handle);
     }
     return slice;

@@ -1,11 +1,12 @@
 // The machine's own wake-up behaviour, measured along the path a period takes
-// to reach a driver: a timer thread at the device clock's priority signals an
-// event on a fixed period grid (a timed wait to shortly before each deadline,
-// then yielding up to it, as the virtual device does), and a thread at the
-// streaming thread's priority wakes on it and notes the time. A
-// driver's switch figures are set against this chain's, measured in slices
-// that alternate with the driver's in the same run, so that a noisy stretch
-// of the machine falls on both.
+// to reach a driver, with the driver taken out: a timer thread at the device
+// clock's priority waits as the virtual device's clock does (a timed wait on
+// its event to shortly before each deadline, then yielding with a look at the
+// event) and completes one of the packets it holds each period; a thread at
+// the streaming thread's priority wakes on each completion, notes the time
+// and hands a packet straight back. A driver's switch figures are set against
+// this chain's, measured in slices that alternate with the driver's in the
+// same run, so that a noisy stretch of the machine falls on both.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +43,18 @@ private:
 struct BaselineSlice {
     std::vector<double> times;  // wake-ups, ms
     double worstLateMs = 0;     // the latest wake-up against its deadline
+    uint32_t underruns = 0;     // times the waiter left the device dry
     bool ran = false;           // both threads started
 };
 
-// Runs the chain for `ms` at `periodMs`.
-BaselineSlice RunBaselineSlice(double periodMs, double ms);
+// Packets a driver keeps queued on the device ahead of the one being played.
+constexpr int32_t kBaselinePacketsAhead = 2;
+
+// Runs the chain for `ms` at `periodMs`. The waiter holds each completion
+// `holdMs` before handing the packet back, as a driver doing its work would
+// (0: the bare chain).
+BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead = kBaselinePacketsAhead,
+                               uint32_t holdMs = 0);
 
 // Slices alternate baseline, driver, baseline, driver...; the driver's
 // dropouts (device underruns, or what the host was told) in slice i are the
