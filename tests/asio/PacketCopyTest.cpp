@@ -224,12 +224,13 @@ TEST(PacketCopy, MarkerScanAgreesWithThePlainPathAtEveryOffset) {
                             const bool plain = Markers(packet_copy::Plain(), bad, frames, width);
                             ASSERT_EQ(plain, Markers(*path, bad, frames, width))
                                 << path->name << " width " << width << " frames " << frames << " offset " << f;
-                            // And the scan the copy does on the way, the broken channel among good ones.
-                            for (int32_t channels : {2, 8}) {
+                            // And the scan the copy does on the way, the broken channel among good
+                            // ones: two channels, one group of four, two and three groups.
+                            for (int32_t channels : {2, 4, 8, 12}) {
                                 std::vector<const uint8_t*> sources(channels, good.data());
                                 sources[channels - 1 - f % channels] = bad.data();
                                 std::vector<uint8_t> packet(static_cast<size_t>(frames) * width * channels);
-                                bool found[8];
+                                bool found[12];
                                 path->interleave(packet.data(), width * channels, sources.data(), channels, width,
                                                  frames, found);
                                 for (int32_t c = 0; c < channels; ++c) {
