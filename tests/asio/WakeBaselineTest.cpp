@@ -61,7 +61,7 @@ TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
     EXPECT_GE(slice.times.size(), 5u);
     EXPECT_LE(slice.times.size(), 15u);
     for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_LE(slice.times[i - 1], slice.times[i]);
-    // Every wake-up is one completed packet: never more late than the wake-ups behind it.
+    // An underrun is a hand-back after a wake-up: never more of them than wake-ups.
     EXPECT_LE(slice.underruns, slice.times.size());
     EXPECT_TRUE(wake::RunBaselineSlice(0, 100).times.empty());
     EXPECT_FALSE(wake::RunBaselineSlice(20, 0).ran);
