@@ -113,8 +113,8 @@ private:
     void BufferSwitch(int parity);
     void CaptureCopy(int ring);
     void RenderCopy();
-    // One channel's host samples (packed, bytes each) checked for DSD-over-PCM markers.
-    void MarkerTest(const uint8_t* samples, int32_t frames, int32_t bytes);
+    // What the render copy's DSD-over-PCM marker scan found in one channel.
+    void MarkerTest(bool ok);
     void ArmWatchdog();
     // A period that came later than the packets queued ahead could cover:
     // reported to a host that takes overload reports.

@@ -3,6 +3,7 @@
 // createBuffers and disposeBuffers; start and stop hand over through events.
 // Nothing is allocated here: packets, buffers and events exist beforehand.
 #include "AsioSample.h"
+#include "ChannelCopy.h"
 
 #include "device/HidChannel.h"
 
@@ -373,23 +374,7 @@ void CAsioSample::CaptureCopy(int ring) {
     RateRecord* record = m_active[kCaptureDirection];
     if (!record || m_preparedBytes <= 0) return;
     // The buffers' own sample size, whatever rate the host set since.
-    const int32_t bytes = m_preparedBytes;
-    const int half = ring % 2;
-    for (int32_t c = 0; c < record->channelSlotCount; ++c) {
-        ChannelSlot& channel = record->channels[c];
-        PinSlot& slot = *channel.pinSlot;
-        if (!slot.opened || !channel.halves[half] || slot.channelsOpened <= 0) continue;
-        const KSSTREAM_HEADER& header = slot.packets[ring].header;
-        if (header.DataUsed == 0 || !header.Data) continue;
-        const int32_t stride = slot.channelsOpened * bytes;
-        // Never past the packet or the host's half, whatever the device reported.
-        ULONG used = header.DataUsed < header.FrameExtent ? header.DataUsed : header.FrameExtent;
-        int32_t frames = static_cast<int32_t>(used / static_cast<ULONG>(stride));
-        if (frames > channel.length) frames = channel.length;
-        const auto* from = static_cast<const uint8_t*>(header.Data) + channel.index * bytes;
-        auto* to = static_cast<uint8_t*>(channel.halves[half]);
-        for (int32_t f = 0; f < frames; ++f) std::memcpy(to + f * bytes, from + f * stride, bytes);
-    }
+    CopyPacketsToHalf(*record, ring, m_preparedBytes);
 }
 
 void CAsioSample::RenderCopy() {
@@ -405,56 +390,17 @@ void CAsioSample::RenderCopy() {
     const bool markerTest = highRate && !dsd &&
                             (bytes == 3 ||
                              (bytes == 4 && m_block.ReadOr(&StatusBlockLayout::nativeDsd, 0) == 0));
-    for (int32_t c = 0; c < record->channelSlotCount; ++c) {
-        ChannelSlot& channel = record->channels[c];
-        PinSlot& slot = *channel.pinSlot;
-        if (!slot.opened || !channel.halves[half] || slot.channelsOpened <= 0) continue;
-        KSSTREAM_HEADER& header = slot.packets[ring].header;
-        if (header.FrameExtent == 0 || !header.Data) continue;
-        const int32_t stride = slot.channelsOpened * bytes;
-        int32_t frames = static_cast<int32_t>(header.FrameExtent / static_cast<ULONG>(stride));
-        if (frames > channel.length) frames = channel.length;
-        auto* to = static_cast<uint8_t*>(header.Data) + channel.index * bytes;
-        const auto* from = static_cast<const uint8_t*>(channel.halves[half]);
-        if (bytes == 4) {
-            for (int32_t f = 0; f < frames; ++f) std::memcpy(to + f * stride, from + f * 4, 4);
-        } else if (bytes == 3) {
-            for (int32_t f = 0; f < frames; ++f) std::memcpy(to + f * stride, from + f * 3, 3);
-        } else {
-            for (int32_t f = 0; f < frames; ++f) std::memcpy(to + f * stride, from + f * 2, 2);
-        }
-        if (markerTest) MarkerTest(from, frames, bytes);
+    int8_t markers[kMaxChannelSlots];
+    CopyHalfToPackets(*record, ring, half, bytes, markerTest ? markers : nullptr);
+    if (!markerTest) return;
+    for (int32_t c = 0; c < record->channelSlotCount && c < kMaxChannelSlots; ++c) {
+        if (markers[c] >= 0) MarkerTest(markers[c] == 1);
     }
 }
 
-// DSD-over-PCM markers in one channel's samples: the top byte of every sample
-// is 0x05/0xFA alternating (per sample or per pair) or a constant 0xAA.
-void CAsioSample::MarkerTest(const uint8_t* samples, int32_t frames, int32_t bytes) {
-    const int32_t stride = bytes;
-    if (frames <= 0) return;
-    bool ok = true;
-    bool secondOfPair = false;
-    bool alternate = false;
-    uint8_t expected = 0;
-    for (int32_t f = 0; f < frames && ok; ++f) {
-        uint8_t marker = samples[f * stride + bytes - 1];
-        if (marker != 0x05 && marker != 0xFA && marker != 0xAA) {
-            ok = false;
-            break;
-        }
-        if (!secondOfPair) {
-            if (f == 0) {
-                expected = marker;
-                alternate = f + 1 < frames && marker != samples[(f + 1) * stride + bytes - 1];
-            } else if (expected != 0xAA) {
-                expected = static_cast<uint8_t>(~expected);
-            }
-        } else if (alternate && expected != 0xAA) {
-            expected = static_cast<uint8_t>(~expected);
-        }
-        if (marker != expected) ok = false;
-        secondOfPair = !secondOfPair;
-    }
+// What one channel's DSD-over-PCM marker scan found (the top byte of every
+// sample 0x05/0xFA alternating per sample or per pair, or a constant 0xAA).
+void CAsioSample::MarkerTest(bool ok) {
     if (ok && InterlockedCompareExchange(&m_markerReportSent, 1, 0) == 0) SendReport(0xF8, 0x21, 0x35, 0x01);
     if (!OwnsBlock()) return;
     uint32_t active = m_block.ReadOr(&StatusBlockLayout::dsdActive, 0);

@@ -5,6 +5,8 @@
 //   asiohost probe NAME [--json]
 //   asiohost controlpanel NAME
 //   asiohost play|duplex NAME [--rate HZ]... [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
+//   asiohost play NAME --baseline [options]
+#include "BaselinePlay.h"
 #include "ControlPanel.h"
 #include "DriverList.h"
 #include "Player.h"
@@ -37,6 +39,8 @@ const char kUsage[] =
     "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
     "         --signal pattern|sine (default pattern)  --bits 16|24|32 (the driver's PCM width)\n"
     "         --json\n"
+    "         --baseline (play, text only): alternate 1 s slices with the machine's own wake-up chain and\n"
+    "         report the driver against it; exit status 1 then means dropouts the baseline does not explain\n"
     "exit status: 0 clean, 1 a glitch (late, early or missed periods, reset requests, broken input) or a failure,\n"
     "             2 a usage error\n";
 
@@ -100,6 +104,7 @@ IASIO* Open(const std::string& name) {
 int main(int argc, char** argv) {
     std::vector<std::string> args;
     bool json = false;
+    bool baseline = false;
     PlayOptions play;
     std::vector<double> rates;
     uint32_t bits = 0;
@@ -107,6 +112,8 @@ int main(int argc, char** argv) {
         const bool value = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
             json = true;
+        } else if (!std::strcmp(argv[i], "--baseline")) {
+            baseline = true;
         } else if (!std::strcmp(argv[i], "--rate") || !std::strcmp(argv[i], "--buffer") ||
                    !std::strcmp(argv[i], "--seconds")) {
             // A value the run cannot use is refused, not quietly replaced by the driver's.
@@ -188,7 +195,7 @@ int main(int argc, char** argv) {
             code = 0;
             for (double rate : rates) {
                 play.rate = rate;
-                code = std::max(code, Play(driver, play));
+                code = std::max(code, baseline ? PlayAgainstBaseline(driver, play) : Play(driver, play));
             }
             driver->Release();
         }

@@ -1,0 +1,58 @@
+// The copies between the host's per-channel halves and a pin's interleaved
+// packet, and the DSD-over-PCM marker scan. They run on the streaming thread
+// (and in outputReady) every period, so the default path uses SSSE3 or SSE2
+// kernels; the plain path is the reference the fast ones are held to.
+//
+// A packet frame is `stride` bytes; channel c's sample of `width` bytes (2, 3
+// or 4; DSD uses 4) lies at c * width in it, and channels * width <= stride.
+// A null channel pointer leaves that channel's bytes of the packet untouched
+// (render) or copies nothing (capture).
+#pragma once
+
+#include <cstdint>
+
+namespace packet_copy {
+
+// Host halves -> packet; with `markers`, also the marker scan of every
+// channel (false for a missing one), done on the way.
+using InterleaveFn = void (*)(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels,
+                              int32_t width, int32_t frames, bool* markers);
+// Packet -> host halves.
+using DeinterleaveFn = void (*)(const uint8_t* packet, int32_t stride, uint8_t* const* destinations,
+                                int32_t channels, int32_t width, int32_t frames);
+// True when the most significant byte of every sample of one channel is a DSD
+// marker: 0x05/0xFA alternating per sample or per pair, or a constant 0xAA.
+// No samples: false.
+using MarkersFn = bool (*)(const uint8_t* samples, int32_t frames, int32_t width);
+
+struct Path {
+    const char* name;
+    InterleaveFn interleave;
+    DeinterleaveFn deinterleave;
+    MarkersFn markers;
+};
+
+// The byte-at-a-time reference.
+const Path& Plain();
+// SSE2 kernels for packed frames of 2 channels and of multiples of 4 (of 8 at
+// 16 bits) with every channel present; other layouts go the plain way. Null
+// when the build has no SSE2.
+const Path* Sse2();
+// SSSE3 kernels for 24-bit frames of 2 channels and of multiples of 4 with
+// every channel present; everything else goes the SSE2 way. Null when the
+// processor (CPUID) or the build lacks it.
+const Path* Ssse3();
+// What the engine uses: SSSE3 where the processor has it, else SSE2 when the
+// build has it, else the plain path.
+const Path& Best();
+
+inline void Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels,
+                       int32_t width, int32_t frames, bool* markers = nullptr) {
+    Best().interleave(packet, stride, sources, channels, width, frames, markers);
+}
+inline void Deinterleave(const uint8_t* packet, int32_t stride, uint8_t* const* destinations, int32_t channels,
+                         int32_t width, int32_t frames) {
+    Best().deinterleave(packet, stride, destinations, channels, width, frames);
+}
+
+}  // namespace packet_copy

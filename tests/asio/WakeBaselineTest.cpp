@@ -1,0 +1,129 @@
+// The machine's own wake-up chain and how a driver's run is set against it:
+// the figures of alternating slices, whose dropouts are whose, and a host's
+// play --baseline through the driver on the virtual device.
+#include "DriverHarness.h"
+
+#include "tools/asiohost/BaselinePlay.h"
+#include "tools/asiohost/WakeBaseline.h"
+
+#include <vector>
+
+namespace asiotest {
+namespace {
+
+TEST(WakeBaseline, IntervalsCountOnlyInsideASliceAndLateAndMissedFollowThePeriod) {
+    wake::Series series(2.0);
+    // Steady, then one wake-up 2 ms late and the next on time again.
+    const double first[] = {0, 2, 4, 8, 8.1, 10};
+    series.AddSlice(first, 6);
+    // A second slice a second later: the gap between slices is no interval.
+    const double steady[] = {1000, 1002, 1004};
+    series.AddSlice(steady, 3);
+    EXPECT_EQ(9u, series.WakeUps());
+    EXPECT_EQ(1u, series.Late());          // only the 4 ms interval is over 1.5 periods
+    EXPECT_EQ(0, series.Missed());         // six wake-ups over six periods, three over three
+    EXPECT_DOUBLE_EQ(2.0, series.Deviation(1.0));
+    EXPECT_DOUBLE_EQ(0.0, series.Deviation(0.5));
+
+    // Lost periods: five periods spanned, three wake-ups.
+    wake::Series lossy(2.0);
+    const double gaps[] = {0, 2, 8};
+    lossy.AddSlice(gaps, 3);
+    EXPECT_EQ(2, lossy.Missed());
+    EXPECT_EQ(1u, lossy.Late());
+    // A slice of one wake-up or none has no interval.
+    lossy.AddSlice(gaps, 1);
+    lossy.AddSlice(nullptr, 0);
+    EXPECT_EQ(4u, lossy.WakeUps());
+    EXPECT_EQ(1u, lossy.Late());
+}
+
+TEST(WakeBaseline, DropoutsBesideALateBaselineSliceAreTheMachines) {
+    wake::Attribution attribution;
+    // baseline 0 on time | driver 0: 3 | baseline 1 late | driver 1: 5 | baseline 2 on time | driver 2: 7
+    // | baseline 3 on time | driver 3: 11 (no baseline after it)
+    attribution.BaselineSlice(false);
+    attribution.DriverSlice(3);
+    attribution.BaselineSlice(true);
+    attribution.DriverSlice(5);
+    attribution.BaselineSlice(false);
+    attribution.DriverSlice(7);
+    attribution.BaselineSlice(false);
+    attribution.DriverSlice(11);
+    EXPECT_EQ(18u, attribution.Driver());   // slices 2 and 3
+    EXPECT_EQ(8u, attribution.Machine());   // slices 0 and 1, beside the late baseline slice
+}
+
+TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
+    // 20 ms periods for 300 ms: about fifteen wake-ups, however busy the machine.
+    const wake::BaselineSlice slice = wake::RunBaselineSlice(20.0, 300.0);
+    ASSERT_TRUE(slice.ran);
+    EXPECT_GE(slice.times.size(), 5u);
+    EXPECT_LE(slice.times.size(), 15u);
+    for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_LE(slice.times[i - 1], slice.times[i]);
+    // An underrun is a hand-back after a wake-up: never more of them than wake-ups.
+    EXPECT_LE(slice.underruns, slice.times.size());
+    EXPECT_TRUE(wake::RunBaselineSlice(0, 100).times.empty());
+    EXPECT_FALSE(wake::RunBaselineSlice(20, 0).ran);
+    // A device holds at least one packet, and no more than the chain keeps deadlines for.
+    EXPECT_FALSE(wake::RunBaselineSlice(20, 100, 0).ran);
+    EXPECT_FALSE(wake::RunBaselineSlice(20, 100, 64).ran);
+    EXPECT_TRUE(wake::RunBaselineSlice(20, 60, 1).ran);
+}
+
+// A waiter that holds each completion longer than its one packet ahead
+// covers leaves the device dry each time: the next packet starts a new grid a
+// full period after it was handed back, so no wake-up comes sooner than hold
+// + period after the one before (a fixed grid would have the next one due at
+// once), and each hand-back counts as an underrun and the gap as missed periods.
+TEST(WakeBaseline, AWaiterLaterThanItsPacketsRunsTheDeviceDryAndStartsANewGrid) {
+    const double period = 10, hold = 40;
+    const wake::BaselineSlice slice = wake::RunBaselineSlice(period, 600, 1, static_cast<uint32_t>(hold));
+    ASSERT_TRUE(slice.ran);
+    ASSERT_GE(slice.times.size(), 3u);
+    EXPECT_LE(slice.times.size(), 13u);  // 600 ms / (hold + period), and the first
+    for (size_t i = 1; i < slice.times.size(); ++i) {
+        EXPECT_GE(slice.times[i] - slice.times[i - 1], hold + period - 1) << i;
+    }
+    EXPECT_GE(slice.underruns, slice.times.size() - 1);
+    wake::Series series(period);
+    series.AddSlice(slice.times.data(), slice.times.size());
+    EXPECT_GE(series.Missed(), static_cast<int64_t>(3 * (slice.times.size() - 1)));
+    EXPECT_EQ(static_cast<uint32_t>(slice.times.size() - 1), series.Late());
+}
+
+using DriverBaseline = DriverTest;
+
+// The host's play --baseline stops and starts the stream between slices: the
+// device still hears one unbroken pattern, and options it cannot serve are refused.
+TEST_F(DriverBaseline, PlayAgainstTheBaselineKeepsThePatternWholeAcrossSlices) {
+    device->config.burst = 0;
+    PlayOptions options;
+    options.rate = 48000;
+    options.buffer = 960;  // 20 ms
+    options.seconds = 1.5;  // two slices of each chain
+    driver = Create();
+    ASSERT_NE(nullptr, driver);
+    const int code = PlayAgainstBaseline(driver, options);
+    EXPECT_TRUE(code == 0 || code == 1) << code;
+    const sim::Stream& render = device->streams[0];
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_EQ(1u, render.channel[c].locked) << c;
+        EXPECT_EQ(0u, render.channel[c].breaks) << c;
+    }
+    driver->Release();
+
+    for (bool duplex : {true, false}) {
+        driver = Create();
+        ASSERT_NE(nullptr, driver);
+        PlayOptions refused = options;
+        refused.duplex = duplex;
+        refused.json = !duplex;
+        EXPECT_EQ(2, PlayAgainstBaseline(driver, refused));
+        driver->Release();
+    }
+    driver = nullptr;
+}
+
+}  // namespace
+}  // namespace asiotest

@@ -1,0 +1,234 @@
+#include "WakeBaseline.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+namespace wake {
+
+namespace {
+
+// As the virtual device's clock: a timed wait ends up to ~0.4 ms late, so it
+// wakes this much early and yields for the rest; it never waits longer than
+// kIdlePollMs at once.
+constexpr double kWakeEarlyMs = 0.4;
+constexpr double kIdlePollMs = 50;
+constexpr uint64_t kDeadlineRing = 8;  // more than the packets a device holds
+
+double g_ticksPerMs = 0;
+
+// The device's side of a stream with the driver's work taken out: it holds
+// `packetsAhead` packets and completes one per period on a grid; the waiter
+// takes each completion and hands a packet back at once. A waiter later than
+// the packets cover leaves the device dry, and the next packet starts a new
+// grid, as the virtual device does.
+struct Chain {
+    double periodMs = 0;
+    double startMs = 0;
+    double endMs = 0;
+    HANDLE tick = nullptr;      // semaphore: one count per completed packet
+    HANDLE wake = nullptr;      // auto-reset: a packet was handed back
+    HANDLE finished = nullptr;  // manual-reset: the timer gave its last signal
+    std::atomic<int32_t> queued{0};
+    std::atomic<double> handedMs{0};  // when the waiter last handed a packet back
+    uint32_t holdMs = 0;
+    double deadlines[kDeadlineRing] = {};
+    BaselineSlice* slice = nullptr;
+};
+
+// The device clock's loop: the same timed wait and yield loop, on an event
+// that every packet handed back sets.
+DWORD WINAPI TimerThread(void* context) {
+    Chain& chain = *static_cast<Chain*>(context);
+    double anchor = chain.startMs;
+    uint64_t k = 1, completed = 0;
+    bool dry = false;
+    for (;;) {
+        if (dry) {
+            if (chain.queued == 0) {
+                if (NowMs() >= chain.endMs) break;
+                WaitForSingleObject(chain.wake, static_cast<DWORD>(kIdlePollMs));
+                continue;
+            }
+            anchor = chain.handedMs;
+            k = 1;
+            dry = false;
+        }
+        const double deadline = anchor + k * chain.periodMs;
+        if (deadline > chain.endMs) break;
+        const double now = NowMs();
+        if (now >= deadline) {
+            chain.deadlines[completed++ % kDeadlineRing] = deadline;
+            ++k;
+            dry = --chain.queued == 0;
+            ReleaseSemaphore(chain.tick, 1, nullptr);
+            continue;
+        }
+        const double left = deadline - now - kWakeEarlyMs;
+        if (left >= 1) {
+            WaitForSingleObject(chain.wake, static_cast<DWORD>(std::min(left, kIdlePollMs)));
+            continue;
+        }
+        while (NowMs() < deadline) {
+            if (WaitForSingleObject(chain.wake, 0) == WAIT_OBJECT_0) break;
+            Sleep(0);
+        }
+    }
+    SetEvent(chain.finished);
+    return 0;
+}
+
+DWORD WINAPI WaiterThread(void* context) {
+    Chain& chain = *static_cast<Chain*>(context);
+    BaselineSlice& slice = *chain.slice;
+    HANDLE waits[2] = {chain.tick, chain.finished};
+    uint64_t taken = 0;
+    // A completion left beats the end: wait-any reports the lowest signalled handle.
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        const double now = NowMs();
+        if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
+        slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+        if (chain.holdMs) Sleep(chain.holdMs);
+        // The next packet; into a dry device it starts the grid anew.
+        chain.handedMs = NowMs();
+        if (chain.queued++ == 0) ++slice.underruns;
+        SetEvent(chain.wake);
+    }
+    return 0;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(fraction * (values.size() - 1) + 0.5)];
+}
+
+}  // namespace
+
+double NowMs() {
+    if (g_ticksPerMs == 0) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        g_ticksPerMs = frequency.QuadPart / 1000.0;
+    }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart / g_ticksPerMs;
+}
+
+void Series::AddSlice(const double* times, size_t count) {
+    m_wakeUps += static_cast<uint32_t>(count);
+    if (count < 2) return;
+    for (size_t i = 1; i < count; ++i) {
+        const double interval = times[i] - times[i - 1];
+        m_deviations.push_back(std::fabs(interval - m_periodMs));
+        if (interval > 1.5 * m_periodMs) ++m_late;
+    }
+    const double ran = times[count - 1] - times[0] + m_periodMs;
+    const auto owed = static_cast<int64_t>(ran / m_periodMs + 0.5);
+    m_missed += std::max<int64_t>(0, owed - static_cast<int64_t>(count));
+}
+
+double Series::Deviation(double fraction) const { return Percentile(m_deviations, fraction); }
+
+BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead, uint32_t holdMs) {
+    BaselineSlice slice;
+    if (periodMs <= 0 || ms <= 0 || packetsAhead < 1 || packetsAhead >= static_cast<int32_t>(kDeadlineRing)) {
+        return slice;
+    }
+    slice.times.reserve(static_cast<size_t>(ms / periodMs) + 64);
+    Chain chain;
+    chain.periodMs = periodMs;
+    chain.slice = &slice;
+    chain.queued = packetsAhead;
+    chain.holdMs = holdMs;
+    chain.tick = CreateSemaphoreA(nullptr, 0, packetsAhead, nullptr);
+    chain.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    chain.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2] = {};
+    if (chain.tick && chain.wake && chain.finished) {
+        threads[0] = CreateThread(nullptr, 0, WaiterThread, &chain, CREATE_SUSPENDED, nullptr);
+        threads[1] = CreateThread(nullptr, 0, TimerThread, &chain, CREATE_SUSPENDED, nullptr);
+    }
+    if (threads[0] && threads[1]) {
+        chain.startMs = NowMs();
+        chain.endMs = chain.startMs + ms;
+        for (HANDLE thread : threads) {
+            SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
+            ResumeThread(thread);
+        }
+        WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+        slice.ran = true;
+    } else {
+        // Never resumed: they have run nothing.
+        for (HANDLE thread : threads) {
+            if (thread) TerminateThread(thread, 0);
+        }
+    }
+    for (HANDLE handle : {threads[0], threads[1], chain.tick, chain.wake, chain.finished}) {
+        if (handle) CloseHandle(handle);
+    }
+    return slice;
+}
+
+void Attribution::BaselineSlice(bool lateByAPeriod) { m_baselineLate.push_back(lateByAPeriod); }
+
+void Attribution::DriverSlice(uint64_t dropouts) { m_dropouts.push_back(dropouts); }
+
+uint64_t Attribution::Driver() const {
+    uint64_t total = 0;
+    for (size_t i = 0; i < m_dropouts.size(); ++i) {
+        const bool before = i < m_baselineLate.size() && m_baselineLate[i];
+        const bool after = i + 1 < m_baselineLate.size() && m_baselineLate[i + 1];
+        if (!before && !after) total += m_dropouts[i];
+    }
+    return total;
+}
+
+uint64_t Attribution::Machine() const {
+    uint64_t total = 0;
+    for (uint64_t dropouts : m_dropouts) total += dropouts;
+    return total - Driver();
+}
+
+void PrintComparison(std::FILE* out, const Series& driver, const Series& baseline, const Attribution& dropouts,
+                     const char* dropoutName) {
+    const double period = driver.PeriodMs();
+    auto ratio = [](double a, double b, char* text, size_t size) {
+        if (b > 0) {
+            std::snprintf(text, size, "%.2f", a / b);
+        } else {
+            std::snprintf(text, size, "%s", a > 0 ? "inf" : "-");
+        }
+        return text;
+    };
+    const double fractions[3] = {0.5, 0.99, 1.0};
+    const char* names[3] = {"p50", "p99", "max"};
+    for (const Series* series : {&baseline, &driver}) {
+        std::fprintf(out,
+                     "%s: %u wake-ups; deviation from %.3f ms: p50 %.3f ms, p99 %.3f ms, max %.3f ms; late %u, "
+                     "missed %lld\n",
+                     series == &baseline ? "baseline (the machine's own wake-up)" : "driver", series->WakeUps(),
+                     period, series->Deviation(0.5), series->Deviation(0.99), series->Deviation(1.0), series->Late(),
+                     static_cast<long long>(series->Missed()));
+    }
+    char text[32];
+    std::fprintf(out, "ratio driver / baseline:");
+    for (int i = 0; i < 3; ++i) {
+        std::fprintf(out, " %s %s,", names[i],
+                     ratio(driver.Deviation(fractions[i]), baseline.Deviation(fractions[i]), text, sizeof(text)));
+    }
+    std::fprintf(out, " late %s,", ratio(driver.Late(), baseline.Late(), text, sizeof(text)));
+    std::fprintf(out, " missed %s\n",
+                 ratio(static_cast<double>(driver.Missed()), static_cast<double>(baseline.Missed()), text,
+                       sizeof(text)));
+    std::fprintf(out, "engine adds %.3f ms at p99 over the machine's own wake-up\n",
+                 driver.Deviation(0.99) - baseline.Deviation(0.99));
+    std::fprintf(out, "%s: %llu the driver's (baseline never a period late), %llu the machine's (baseline late too)\n",
+                 dropoutName, static_cast<unsigned long long>(dropouts.Driver()),
+                 static_cast<unsigned long long>(dropouts.Machine()));
+}
+
+}  // namespace wake
