@@ -254,7 +254,10 @@ int Play(IASIO* driver, const PlayOptions& options) {
         breaks += s.checkers[c].breaks;
         locked += s.checkers[c].locked ? 1 : 0;
     }
-    const bool glitch = switches < 2 || late > 0 || early > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
+    // A late switch is reported but is no glitch by itself: with a period of
+    // lead-in the device still had data; what it lacked shows as a missed
+    // period and the driver's overload report.
+    const bool glitch = switches < 2 || early > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
                         s.overloads > 0 || s.resyncRequests > 0 || s.rateChanges > 0 ||
                         (options.duplex && (breaks > 0 || locked < inputs));
     if (options.json) {
