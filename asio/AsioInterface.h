@@ -105,6 +105,19 @@ enum : int32_t {
     kASIODSDFormat = 1,
 };
 
+// On 32-bit x86, hosts built with the platform's main compiler call IASIO's
+// methods as thiscall (the object in ECX, the method pops its own arguments)
+// and the callbacks they hand over as cdecl; IUnknown's are stdcall as in all
+// of COM. Spelled out rather than left to a compiler's default for member
+// functions. x86-64 has one convention, so the names expand to nothing there.
+#if defined(_M_IX86) || defined(__i386__)
+#define ASIOMETHODCALLTYPE __thiscall
+#define ASIOCALLBACKTYPE __cdecl
+#else
+#define ASIOMETHODCALLTYPE
+#define ASIOCALLBACKTYPE
+#endif
+
 #pragma pack(push, 4)
 
 struct ASIOSamples {
@@ -163,10 +176,11 @@ struct ASIOTime {
 };
 
 struct ASIOCallbacks {
-    void (*bufferSwitch)(int32_t doubleBufferIndex, ASIOBool directProcess);
-    void (*sampleRateDidChange)(ASIOSampleRate sRate);
-    int32_t (*asioMessage)(int32_t selector, int32_t value, void* message, double* opt);
-    ASIOTime* (*bufferSwitchTimeInfo)(ASIOTime* params, int32_t doubleBufferIndex, ASIOBool directProcess);
+    void(ASIOCALLBACKTYPE* bufferSwitch)(int32_t doubleBufferIndex, ASIOBool directProcess);
+    void(ASIOCALLBACKTYPE* sampleRateDidChange)(ASIOSampleRate sRate);
+    int32_t(ASIOCALLBACKTYPE* asioMessage)(int32_t selector, int32_t value, void* message, double* opt);
+    ASIOTime*(ASIOCALLBACKTYPE* bufferSwitchTimeInfo)(ASIOTime* params, int32_t doubleBufferIndex,
+                                                      ASIOBool directProcess);
 };
 
 struct ASIOIoFormat {
@@ -186,27 +200,27 @@ static_assert(offsetof(ASIOTime, timeCode) == 64 && sizeof(ASIOTime) == 148, "AS
 static_assert(sizeof(ASIOIoFormat) == 512, "ASIOIoFormat");
 
 struct IASIO : public IUnknown {
-    virtual ASIOBool init(void* sysHandle) = 0;
-    virtual void getDriverName(char* name) = 0;
-    virtual int32_t getDriverVersion() = 0;
-    virtual void getErrorMessage(char* string) = 0;
-    virtual ASIOError start() = 0;
-    virtual ASIOError stop() = 0;
-    virtual ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) = 0;
-    virtual ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) = 0;
-    virtual ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+    virtual ASIOBool ASIOMETHODCALLTYPE init(void* sysHandle) = 0;
+    virtual void ASIOMETHODCALLTYPE getDriverName(char* name) = 0;
+    virtual int32_t ASIOMETHODCALLTYPE getDriverVersion() = 0;
+    virtual void ASIOMETHODCALLTYPE getErrorMessage(char* string) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE start() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE stop() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getLatencies(int32_t* inputLatency, int32_t* outputLatency) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                     int32_t* granularity) = 0;
-    virtual ASIOError canSampleRate(ASIOSampleRate sampleRate) = 0;
-    virtual ASIOError getSampleRate(ASIOSampleRate* sampleRate) = 0;
-    virtual ASIOError setSampleRate(ASIOSampleRate sampleRate) = 0;
-    virtual ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) = 0;
-    virtual ASIOError setClockSource(int32_t reference) = 0;
-    virtual ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
-    virtual ASIOError getChannelInfo(ASIOChannelInfo* info) = 0;
-    virtual ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+    virtual ASIOError ASIOMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, int32_t* numSources) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE setClockSource(int32_t reference) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                     ASIOCallbacks* callbacks) = 0;
-    virtual ASIOError disposeBuffers() = 0;
-    virtual ASIOError controlPanel() = 0;
-    virtual ASIOError future(int32_t selector, void* opt) = 0;
-    virtual ASIOError outputReady() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE disposeBuffers() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE controlPanel() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE future(int32_t selector, void* opt) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE outputReady() = 0;
 };

@@ -34,28 +34,28 @@ public:
     ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
 
-    ASIOBool init(void* sysHandle) override;
-    void getDriverName(char* name) override;
-    int32_t getDriverVersion() override;
-    void getErrorMessage(char* string) override;
-    ASIOError start() override;
-    ASIOError stop() override;
-    ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
-    ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
-    ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize, int32_t* granularity) override;
-    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
-    ASIOError setClockSource(int32_t reference) override;
-    ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
-    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
-    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+    ASIOBool ASIOMETHODCALLTYPE init(void* sysHandle) override;
+    void ASIOMETHODCALLTYPE getDriverName(char* name) override;
+    int32_t ASIOMETHODCALLTYPE getDriverVersion() override;
+    void ASIOMETHODCALLTYPE getErrorMessage(char* string) override;
+    ASIOError ASIOMETHODCALLTYPE start() override;
+    ASIOError ASIOMETHODCALLTYPE stop() override;
+    ASIOError ASIOMETHODCALLTYPE getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
+    ASIOError ASIOMETHODCALLTYPE getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
+    ASIOError ASIOMETHODCALLTYPE getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize, int32_t* granularity) override;
+    ASIOError ASIOMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError ASIOMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError ASIOMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError ASIOMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
+    ASIOError ASIOMETHODCALLTYPE setClockSource(int32_t reference) override;
+    ASIOError ASIOMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+    ASIOError ASIOMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError ASIOMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                             ASIOCallbacks* callbacks) override;
-    ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override;
-    ASIOError future(int32_t selector, void* opt) override;
-    ASIOError outputReady() override;
+    ASIOError ASIOMETHODCALLTYPE disposeBuffers() override;
+    ASIOError ASIOMETHODCALLTYPE controlPanel() override;
+    ASIOError ASIOMETHODCALLTYPE future(int32_t selector, void* opt) override;
+    ASIOError ASIOMETHODCALLTYPE outputReady() override;
 
     using CUnknown::operator new;
     using CUnknown::operator delete;

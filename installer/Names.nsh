@@ -12,10 +12,12 @@
 !define UNINSTALLER "Uninstall.exe"
 
 ; The 64-bit driver and the 32-bit panel each go to the program files
-; folder of their architecture. The uninstaller lives with the panel.
+; folder of their architecture; the 32-bit driver (same file name) goes next
+; to the panel. The uninstaller lives with the panel.
 !define PRODUCT_FOLDER "Velmor\VelmorR5R6"
 !define DRIVER_DIR "$PROGRAMFILES64\${PRODUCT_FOLDER}"
 !define PANEL_DIR "$PROGRAMFILES32\${PRODUCT_FOLDER}"
+!define DRIVER32_DIR "${PANEL_DIR}"
 
 !define SHORTCUT_DIR "$SMPROGRAMS\Velmor"
 !define SHORTCUT "${SHORTCUT_DIR}\Velmor R5.R6 Audio Control Panel.lnk"
@@ -25,7 +27,8 @@
 !define PANEL_TITLE "Velmor R5.R6 Audio Control Panel"
 !define ID_PANEL_EXIT 0x8050
 
-; HKLM, 64-bit view: the driver's registration (written by the driver itself).
+; HKLM, 64-bit view for the 64-bit driver and 32-bit view for the 32-bit one:
+; the driver's registration (written by the driver itself).
 !define ASIO_DRIVER_KEY "Software\ASIO\VelmorR5R6"
 ; HKCU: the driver's settings; the installation adds "ASIOCPL".
 !define SETTINGS_KEY "Software\ASIO\VelmorR5R6"

@@ -1,5 +1,5 @@
-; Installer of the Velmor R5/R6 host software: the 64-bit ASIO driver and the
-; 32-bit control panel. Built by scripts/package:
+; Installer of the Velmor R5/R6 host software: the ASIO driver for 64-bit and
+; for 32-bit hosts and the 32-bit control panel. Built by scripts/package:
 ;   makensis -DBIN64=<64-bit bin> -DBIN32=<32-bit bin> -DOUTFILE=<setup.exe> [-DWITH_PANEL] VelmorR5R6.nsi
 ;
 ; Command line (install):   /S silent; /PlayRecPP=0|1 /AsioDrvPP=0|1 /RmtCtrlPP=0|1
@@ -79,6 +79,8 @@ Section "!ASIO driver and control panel" SecCore
   !ifdef WITH_PANEL
     File "${BIN32}/${PANEL_EXE}"
   !endif
+  SetOutPath "${DRIVER32_DIR}"
+  File "${BIN32}/${DRIVER_DLL}"
   SetOutPath "${DRIVER_DIR}"
   File "${BIN64}/${DRIVER_DLL}"
 
@@ -96,9 +98,15 @@ Section "!ASIO driver and control panel" SecCore
   ; A registration from an earlier installation or another copy is replaced,
   ; not left behind with a class key that nothing names any more.
   Push ""
-  Call DeleteRegistration
-  DetailPrint "Registering the ASIO driver"
+  Call DeleteRegistration64
+  Push ""
+  Call DeleteRegistration32
+  DetailPrint "Registering the ASIO driver (64-bit)"
   !insertmacro RunRegsvr32 ""
+  ${If} $0 = 0
+    DetailPrint "Registering the ASIO driver (32-bit)"
+    !insertmacro RunRegsvr32x86 ""
+  ${EndIf}
   ${If} $0 <> 0
     DetailPrint "regsvr32 failed ($0)"
     MessageBox MB_OK|MB_ICONSTOP "The ASIO driver could not be registered (regsvr32 ended with $0).$\r$\nRun the uninstaller to remove what was installed." /SD IDOK
@@ -145,7 +153,7 @@ Section "-Switches"
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecCore} "The 64-bit ASIO driver (registered for ASIO hosts) and the control panel, with a Start-menu shortcut."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecCore} "The ASIO driver for 64-bit and for 32-bit hosts (both registered) and the control panel, with a Start-menu shortcut."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecPages} "The pages the control panel offers."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecPlayRec} "Playback and Record: the device's formats, volumes and record input."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecAsioPage} "ASIO: the driver's state, buffer size and sample width."
@@ -187,11 +195,14 @@ Section "-un.Remove"
   ; user's two settings are read first and written back after it.
   !insertmacro KeepSetting "BufferSize" $KeptBufferSize
   !insertmacro KeepSetting "BitsPerSample" $KeptBitsPerSample
-  DetailPrint "Unregistering the ASIO driver"
+  DetailPrint "Unregistering the ASIO drivers"
   !insertmacro RunRegsvr32 "/u"
+  !insertmacro RunRegsvr32x86 "/u"
   ; A driver file that is already gone cannot unregister itself.
   Push "${DRIVER_DIR}\${DRIVER_DLL}"
-  Call un.DeleteRegistration
+  Call un.DeleteRegistration64
+  Push "${DRIVER32_DIR}\${DRIVER_DLL}"
+  Call un.DeleteRegistration32
 
   DeleteRegValue HKCU "${SETTINGS_KEY}" "ASIOCPL"
   ${If} ${SectionIsSelected} ${SecUnSettings}
@@ -217,6 +228,7 @@ Section "-un.Remove"
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   Delete /REBOOTOK "${PANEL_DIR}\${PANEL_EXE}"
+  Delete /REBOOTOK "${DRIVER32_DIR}\${DRIVER_DLL}"
   Delete /REBOOTOK "${PANEL_DIR}\${SIM_DLL}"
   Delete "${PANEL_DIR}\${UNINSTALLER}"
   ; Last: a script that ran the uninstaller waits for this folder to go.
@@ -228,7 +240,7 @@ Section "-un.Remove"
 SectionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnCore} "The ASIO driver, its registration, the control panel, its switches and the shortcut."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnCore} "The ASIO drivers (64- and 32-bit), their registrations, the control panel, its switches and the shortcut."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUnSettings} "Also remove this user's ASIO buffer size and sample width (kept otherwise)."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The installer in the project's Wine prefix: a silent installation, the
+# The installer in the project's Wine prefix (both drivers, each registered
+# in the registry view of its architecture): a silent installation, the
 # installed panel started through the driver's controlPanel, a second
 # installation over it with other switches (ending that panel), a refused
 # switch value, a silent uninstallation that ends a panel again and keeps the
@@ -128,6 +129,7 @@ restore_values() {
 
 # The class keys of registrations the installations made.
 made_clsids=()
+made_clsids32=()
 temp_dirs=("$prefix"/drive_c/users/*/Temp)
 list_temp() { ls -1 "${temp_dirs[@]}" 2>/dev/null | sort; }
 parents_before=()
@@ -154,6 +156,9 @@ cleanup() {
   for clsid in "${made_clsids[@]}"; do
     "$wine" reg delete "HKCR\\CLSID\\$clsid" /f /reg:64 >/dev/null 2>&1
   done
+  for clsid in "${made_clsids32[@]}"; do
+    "$wine" reg delete "HKCR\\CLSID\\$clsid" /f /reg:32 >/dev/null 2>&1
+  done
   restore_keys
   restore_values
   # The installer's and the uninstaller's temporary copies, and the virtual
@@ -174,6 +179,11 @@ save_key asio "$asio_key" 64
 original_clsid=$(reg_value "$driver_key" CLSID 64 || true)
 if [ -n "$original_clsid" ]; then
   save_key class "HKCR\\CLSID\\$original_clsid" 64
+fi
+save_key asio32 "$asio_key" 32
+original_clsid32=$(reg_value "$driver_key" CLSID 32 || true)
+if [ -n "$original_clsid32" ]; then
+  save_key class32 "HKCR\\CLSID\\$original_clsid32" 32
 fi
 save_key settings "$settings_parent" 64
 save_key switches "$switch_parent" 32
@@ -227,6 +237,7 @@ start_panel() {
 hung=""
 hung_ended() { case "$(ps -o stat= -p "$hung" 2>/dev/null)" in "" | Z*) return 0 ;; *) return 1 ;; esac; }
 registered_clsid() { reg_value "$driver_key" CLSID 64; }
+registered_clsid32() { reg_value "$driver_key" CLSID 32; }
 listed_driver() {  # the line of "asiohost list" for VelmorR5R6
   "$wine" "$bin64/asiohost.exe" list 2>/dev/null | tr -d '\r' | grep '^VelmorR5R6 '
 }
@@ -257,6 +268,15 @@ check_installed() {  # PlayRecPP AsioDrvPP RmtCtrlPP
     "$win_driver_dir\\VelmorR5R6ASIO.dll"
   expect_eq "asiohost list shows the driver" "$(listed_driver)" "VelmorR5R6 $clsid"
 
+  # The 32-bit driver next to the panel, registered in the 32-bit view.
+  expect "32-bit driver installed" same_file "$bin32/VelmorR5R6ASIO.dll" "$panel_dir/VelmorR5R6ASIO.dll"
+  expect_eq "32-bit registration names the 32-bit driver" "$(reg_value "$driver_key" Driver 32)" \
+    "$win_panel_dir\\VelmorR5R6ASIO.dll"
+  clsid=$(registered_clsid32)
+  [[ "$clsid" =~ ^\{[0-9A-Fa-f-]{36}\}$ ]] && made_clsids32+=("$clsid")
+  expect_eq "32-bit class key names the 32-bit driver" "$(reg_default "HKCR\\CLSID\\$clsid\\InprocServer32" 32)" \
+    "$win_panel_dir\\VelmorR5R6ASIO.dll"
+
   expect_eq "PlayRecPP" "$(reg_value "$switch_key" PlayRecPP 32)" "0x$1"
   expect_eq "AsioDrvPP" "$(reg_value "$switch_key" AsioDrvPP 32)" "0x$2"
   expect_eq "RmtCtrlPP" "$(reg_value "$switch_key" RmtCtrlPP 32)" "0x$3"
@@ -268,7 +288,7 @@ check_installed() {  # PlayRecPP AsioDrvPP RmtCtrlPP
   expect_eq "Add/Remove Programs entry" "$(reg_value "$uninstall_key" UninstallString 32)" "\"$win_panel_dir\\Uninstall.exe\""
 }
 
-check_removed() {  # CLSID of the removed registration
+check_removed() {  # CLSIDs of the removed registrations (64-bit, 32-bit)
   expect "driver folder removed" test ! -e "$driver_dir"
   expect "panel folder removed" test ! -e "$panel_dir"
   existed_before "$driver_parent" || expect "company folder removed (64-bit)" test ! -e "$driver_parent"
@@ -277,6 +297,8 @@ check_removed() {  # CLSID of the removed registration
   existed_before "$shortcut_dir" || expect "Start-menu folder removed" test ! -e "$shortcut_dir"
   expect "registration removed" key_absent "$driver_key" 64
   [ -n "$1" ] && expect "class key removed" key_absent "HKCR\\CLSID\\$1" 64
+  expect "32-bit registration removed" key_absent "$driver_key" 32
+  [ -n "${2:-}" ] && expect "32-bit class key removed" key_absent "HKCR\\CLSID\\$2" 32
   expect "asiohost list no longer shows the driver" test -z "$(listed_driver)"
   expect "switches removed" key_absent "$switch_parent" 32
   expect "Add/Remove Programs entry removed" key_absent "$uninstall_key" 32
@@ -303,6 +325,7 @@ run_setup /VIRTUALDEVICE=1
 expect_eq "installer exit code" "$?" 0
 check_installed 1 1 1
 first_clsid=$(registered_clsid || true)
+first_clsid32=$(registered_clsid32 || true)
 if [ -n "$original_clsid" ]; then
   expect "the replaced registration's class key is gone" key_absent "HKCR\\CLSID\\$original_clsid" 64
 fi
@@ -324,8 +347,10 @@ expect_eq "installer exit code" "$?" 0
 [ "$with_panel" -eq 1 ] && expect "the running panel was ended" panel_ended
 check_installed 0 1 0
 second_clsid=$(registered_clsid || true)
+second_clsid32=$(registered_clsid32 || true)
 expect "a new registration" test "$second_clsid" != "$first_clsid"
 expect "the first registration's class key is gone" key_absent "HKCR\\CLSID\\$first_clsid" 64
+expect "the first 32-bit registration's class key is gone" key_absent "HKCR\\CLSID\\$first_clsid32" 32
 
 if [ "$emulated" -eq 0 ]; then
   echo "== a switch value other than 0 or 1"
@@ -338,7 +363,7 @@ echo "== silent uninstallation"
 [ "$with_panel" -eq 1 ] && expect "panel started again" start_panel
 expect "uninstaller ran" run_uninstall
 [ "$with_panel" -eq 1 ] && expect "the running panel was ended" panel_ended
-check_removed "$second_clsid"
+check_removed "$second_clsid" "$second_clsid32"
 expect_eq "user's BufferSize kept" "$(reg_value "$settings_key" BufferSize 64)" "0xc8"
 expect_eq "user's BitsPerSample kept" "$(reg_value "$settings_key" BitsPerSample 64)" "0x18"
 
@@ -346,6 +371,7 @@ echo "== installation, then uninstallation with /KEEPSETTINGS=0 of a driver whos
 run_setup /VIRTUALDEVICE=1
 expect_eq "installer exit code" "$?" 0
 third_clsid=$(registered_clsid || true)
+third_clsid32=$(registered_clsid32 || true)
 [ -n "$third_clsid" ] && made_clsids+=("$third_clsid")
 rm -f "$driver_dir/VelmorR5R6ASIO.dll"
 # A panel that does not answer the exit command: its process is ended.
@@ -354,7 +380,7 @@ hung=$!
 sleep 2
 expect "uninstaller ran" run_uninstall /KEEPSETTINGS=0
 expect "the hung panel was ended" hung_ended
-check_removed "$third_clsid"
+check_removed "$third_clsid" "$third_clsid32"
 expect "user's settings removed" key_absent "$settings_key" 64
 
 [ "$emulated" -eq 1 ] && { echo "installer_test: $failures failure(s)"; [ "$failures" -eq 0 ]; exit; }

@@ -8,6 +8,8 @@
 
 class SavedRegistration {
 public:
+    // view: 0 for this program's own registry view, or KEY_WOW64_32KEY / KEY_WOW64_64KEY.
+    explicit SavedRegistration(unsigned long view = 0) : view_(view) {}
     void Save();  // what HKLM "Software\ASIO\VelmorR5R6" holds now
     // Runs unregister when another registration is there, then writes the saved one back.
     void Restore(const std::function<void()>& unregister) const;
@@ -15,4 +17,6 @@ public:
 private:
     std::string clsid_, driver_;
     bool present_ = false;
+    unsigned long view_;
+    bool ReadText(const char* name, std::string* text) const;
 };
