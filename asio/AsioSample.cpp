@@ -481,7 +481,7 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
     }
     if (wanted != m_streamRate || changed) {
         m_streamRate = wanted;
-        if (m_block.Write(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted))) m_block.MarkChanged();
+        Publish(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted));
         SelectCurrentRecords();
         // Only a host with buffers has callbacks to hear it; without buffers the
         // next createBuffers opens the pins at the new rate.

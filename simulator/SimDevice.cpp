@@ -47,10 +47,18 @@ LONG NtStatusOf(DWORD error) {
     return static_cast<LONG>(0xC0000001);  // STATUS_UNSUCCESSFUL
 }
 
-// Synchronous completion on an overlapped handle still reports through the OVERLAPPED.
-void CompleteAtOnce(OVERLAPPED* overlapped, DWORD bytes) {
+// The platform marks an overlapped request pending before the device sees
+// it; only a completion, at once or later, replaces the mark.
+void MarkPending(OVERLAPPED* overlapped) {
     if (!overlapped) return;
-    overlapped->Internal = 0;
+    overlapped->Internal = kStatusPendingMark;
+    overlapped->InternalHigh = 0;
+}
+
+// Synchronous completion on an overlapped handle still reports through the OVERLAPPED.
+void CompleteAtOnce(OVERLAPPED* overlapped, DWORD bytes, LONG status = 0) {
+    if (!overlapped) return;
+    overlapped->Internal = static_cast<ULONG_PTR>(static_cast<ULONG>(status));
     overlapped->InternalHigh = bytes;
     HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & ~ULONG_PTR(1));
     if (event) SetEvent(event);
@@ -98,6 +106,7 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
             Lock();
             return result;
         }
+        MarkPending(overlapped);
         SharedState* state = State();
         Config config = state ? state->config : DefaultConfig();
         bool property = code == kIoctlKsProperty && object->kind != Kind::Hid;
@@ -108,10 +117,7 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
         } else if (pendFault == kPendThenFail) {
             error = ERROR_GEN_FAILURE;  // the request is never acted on
         } else if (stream && config.failStreams) {
-            // Refused at once, as with a full queue: the platform marked the
-            // request pending before the device saw it, and nothing clears the mark.
-            if (overlapped) overlapped->Internal = kStatusPendingMark;
-            error = ERROR_NO_SYSTEM_RESOURCES;
+            error = ERROR_NO_SYSTEM_RESOURCES;  // refused at once, as with a full queue
         } else if (object->kind == Kind::Pin) {
             error = PinRequest(*object, code, in, inSize, out, outSize, bytes, overlapped);
         } else if (object->kind == Kind::Filter && code == kIoctlKsProperty) {
@@ -141,10 +147,13 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
         CompleteAtOnce(overlapped, bytes);
         return TRUE;
     }
+    // A warning (more data) still completes the request; an error leaves the mark.
+    if (error == ERROR_MORE_DATA) CompleteAtOnce(overlapped, bytes, NtStatusOf(error));
     return Fail(error);
 }
 
 BOOL WINAPI SimWriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    MarkPending(overlapped);
     bool deviceHid = false;
     {
         LocalLock lock;

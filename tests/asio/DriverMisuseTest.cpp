@@ -126,6 +126,10 @@ TEST_F(DriverOwnership, EachObjectIsItsOwnIdentityAndOnlyOneWinsTheBlock) {
     EXPECT_EQ(uint32_t(kDriverInitialized), block.ReadOr(&StatusBlockLayout::driverState, 9));
     ASSERT_EQ(ASIOTrue, second->init(nullptr));
     EXPECT_EQ(ASE_NoClock, second->canSampleRate(2822400));  // DSD is the owner's
+    // The panel shows the owner's stream rate, not that of a host the device refuses.
+    EXPECT_EQ(48000u, block.ReadOr(&StatusBlockLayout::streamRate, 0));
+    ASSERT_EQ(ASE_OK, second->setSampleRate(44100));
+    EXPECT_EQ(48000u, block.ReadOr(&StatusBlockLayout::streamRate, 0));
     second->Release();
     EXPECT_TRUE(block.IsOwnedBy(first->OwnerIdentity()));
     EXPECT_EQ(uint32_t(kDriverInitialized), block.ReadOr(&StatusBlockLayout::driverState, 9));

@@ -18,13 +18,29 @@ private:
     HWND m_hwnd = nullptr;
 };
 
-// Removes the panel's HKEY_LOCAL_MACHINE keys before and after a test.
 void DeletePanelSwitches();
 void PutPanelSwitch(const char* keyPath, const char* name, DWORD value);
+
+// A test starts without the panel's HKEY_LOCAL_MACHINE switches (both keys);
+// afterwards the prefix's own switches are back as they were.
 class PanelSwitchSandbox {
 public:
-    PanelSwitchSandbox() { DeletePanelSwitches(); }
-    ~PanelSwitchSandbox() { DeletePanelSwitches(); }
+    PanelSwitchSandbox();
+    ~PanelSwitchSandbox();
+    PanelSwitchSandbox(const PanelSwitchSandbox&) = delete;
+    PanelSwitchSandbox& operator=(const PanelSwitchSandbox&) = delete;
+
+private:
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    struct SavedKey {
+        bool present = false;
+        std::vector<Value> values;
+    };
+    SavedKey m_saved[2];  // the key, then its Wow6432Node twin
 };
 
 std::string WindowText(HWND window);

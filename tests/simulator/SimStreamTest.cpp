@@ -310,7 +310,10 @@ TEST_F(SimStreamFaults, StateJumpsPassThroughTheStatesBetweenAsOnThePlatform) {
     EXPECT_TRUE(packet.Wait(0)) << "stopping ended the queued packet";
     EXPECT_EQ(kStatusCancelled, static_cast<LONG>(packet.overlapped.Internal));
     EXPECT_EQ(ULONG(KSSTATE_STOP), state->streams[0].state);
+    // Refused at once: the request keeps the pending mark it got on entry, and nothing signals.
     EXPECT_EQ(DWORD(ERROR_BAD_COMMAND), packet.Queue(pin, true));
+    EXPECT_EQ(0x103, static_cast<LONG>(packet.overlapped.Internal));
+    EXPECT_FALSE(packet.Wait(0));
     Api().CloseHandle(pin);
     Api().CloseHandle(filter);
 }
