@@ -9,6 +9,7 @@
 #if defined(__SSE2__)
 
 #include <emmintrin.h>
+#include "PacketCopySimd.h"
 
 #include <cstring>
 
@@ -16,12 +17,9 @@ namespace packet_copy {
 
 namespace {
 
-constexpr int32_t kMaxGroups = 16;  // groups of 4 channels the 24-bit kernel holds at once
+using namespace simd;
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
-inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline void Store8(uint8_t* p, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v); }
+constexpr int32_t kMaxGroups = 16;  // groups of 4 channels the 24-bit kernel holds at once
 
 // 64-bit lane masks for 24-bit samples.
 inline __m128i Low24() { return _mm_set1_epi64x(0x0000000000FFFFFFLL); }
@@ -40,16 +38,6 @@ inline void Pack24(uint8_t* p, __m128i v) {
     const __m128i t = _mm_or_si128(_mm_and_si128(v, Low24()), _mm_srli_epi64(_mm_and_si128(v, High24()), 8));
     Store8(p, t);
     Store8(p + 6, _mm_unpackhi_epi64(t, t));
-}
-
-// 4x4 transpose of 32-bit lanes.
-inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
-    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
-    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(t0, t1);
-    b = _mm_unpackhi_epi64(t0, t1);
-    c = _mm_unpacklo_epi64(t2, t3);
-    d = _mm_unpackhi_epi64(t2, t3);
 }
 
 // 8x8 transpose of 16-bit lanes.

@@ -11,6 +11,7 @@
 
 #include <cpuid.h>
 #include <tmmintrin.h>
+#include "PacketCopySimd.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -18,6 +19,12 @@
 namespace packet_copy {
 
 namespace {
+
+// Declared here so that the Bytes16 overload below adds to them.
+using simd::Load;
+using simd::Store;
+using simd::Store8;
+using simd::Transpose4;
 
 constexpr int32_t kWidth = 3;
 constexpr int32_t kMaxGroups = 16;  // groups of 4 channels held at once
@@ -92,20 +99,7 @@ bool HasSsse3() {
 namespace packet_copy {
 namespace {
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline __m128i Load(const Bytes16& v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(v.b)); }
-inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline void Store8(uint8_t* p, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v); }
-
-inline void Transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
-    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
-    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(t0, t1);
-    b = _mm_unpackhi_epi64(t0, t1);
-    c = _mm_unpacklo_epi64(t2, t3);
-    d = _mm_unpackhi_epi64(t2, t3);
-}
-
 // True when no masked byte differed.
 inline bool Clean(__m128i differ, const Bytes16& mask) {
     const __m128i wrong = _mm_and_si128(differ, Load(mask));
