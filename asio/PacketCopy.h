@@ -1,7 +1,7 @@
 // The copies between the host's per-channel halves and a pin's interleaved
 // packet, and the DSD-over-PCM marker scan. They run on the streaming thread
-// (and in outputReady) every period, so the default path uses SSSE3 or SSE2
-// kernels; the plain path is the reference the fast ones are held to.
+// (and in outputReady) every period, so the default path uses AVX2, SSSE3 or
+// SSE2 kernels; the plain path is the reference the fast ones are held to.
 //
 // A packet frame is `stride` bytes; channel c's sample of `width` bytes (2, 3
 // or 4; DSD uses 4) lies at c * width in it, and channels * width <= stride.
@@ -42,8 +42,12 @@ const Path* Sse2();
 // every channel present; everything else goes the SSE2 way. Null when the
 // processor (CPUID) or the build lacks it.
 const Path* Ssse3();
-// What the engine uses: SSSE3 where the processor has it, else SSE2 when the
-// build has it, else the plain path.
+// AVX2 kernels for the render side of the layouts SSSE3 takes; everything
+// else goes the SSSE3 way. Null when the processor, the system (XGETBV) or
+// the build lacks it.
+const Path* Avx2();
+// What the engine uses: the newest of AVX2, SSSE3 and SSE2 the processor and
+// the build have, else the plain path.
 const Path& Best();
 
 inline void Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels,

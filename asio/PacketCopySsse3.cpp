@@ -11,10 +11,10 @@
 
 #include <cpuid.h>
 #include <tmmintrin.h>
+#include "PacketCopyShuffles.h"
 #include "PacketCopySimd.h"
 
 #include <cstring>
-#include <initializer_list>
 
 namespace packet_copy {
 
@@ -26,64 +26,13 @@ using simd::Store;
 using simd::Store8;
 using simd::Transpose4;
 
-constexpr int32_t kWidth = 3;
-constexpr int32_t kMaxGroups = 16;  // groups of 4 channels held at once
-constexpr int8_t kZero = -1;        // a shuffle index that yields 0
-
-struct Bytes16 {
-    alignas(16) int8_t b[16];
-};
-
-// Shuffle indices, worked out once from the frame layout.
-struct Tables {
-    // Two channels, 8 frames: output vector k from channel a's and b's loads.
-    Bytes16 twoA[3], twoB[3];
-    // Two channels, 4 frames out of bytes [0,16) and [8,24): a's and b's 12 bytes.
-    Bytes16 splitA[2], splitB[2];
-    Bytes16 spread;   // four packed samples -> 32-bit lanes
-    Bytes16 compact;  // 32-bit lanes -> twelve packed bytes (the top four zero)
-};
-
-Tables MakeTables() {
-    Tables t;
-    auto clear = [](Bytes16& v) {
-        for (int8_t& x : v.b) x = kZero;
-    };
-    for (Bytes16* v : {&t.twoA[0], &t.twoA[1], &t.twoA[2], &t.twoB[0], &t.twoB[1], &t.twoB[2], &t.splitA[0],
-                       &t.splitA[1], &t.splitB[0], &t.splitB[1], &t.spread, &t.compact}) {
-        clear(*v);
-    }
-    // Interleave: output byte j of 8 frames is byte j % 6 of frame j / 6;
-    // vector 0 takes a and b from offset 0, vector 1 a from 8 and b from 0,
-    // vector 2 both from 8.
-    const int loadA[3] = {0, 8, 8}, loadB[3] = {0, 0, 8};
-    for (int j = 0; j < 48; ++j) {
-        const int frame = j / 6, r = j % 6, k = j / 16;
-        if (r < 3) {
-            t.twoA[k].b[j % 16] = static_cast<int8_t>(frame * 3 + r - loadA[k]);
-        } else {
-            t.twoB[k].b[j % 16] = static_cast<int8_t>(frame * 3 + r - 3 - loadB[k]);
-        }
-    }
-    // Deinterleave: sample i's byte r of a lies at 6i + r, of b at 6i + 3 + r.
-    for (int i = 0; i < 4; ++i) {
-        for (int r = 0; r < 3; ++r) {
-            const int a = 6 * i + r, b = a + 3;
-            if (a < 16) t.splitA[0].b[3 * i + r] = static_cast<int8_t>(a);
-            else t.splitA[1].b[3 * i + r] = static_cast<int8_t>(a - 8);
-            if (b < 16) t.splitB[0].b[3 * i + r] = static_cast<int8_t>(b);
-            else t.splitB[1].b[3 * i + r] = static_cast<int8_t>(b - 8);
-            t.spread.b[4 * i + r] = static_cast<int8_t>(3 * i + r);
-            t.compact.b[3 * i + r] = static_cast<int8_t>(4 * i + r);
-        }
-    }
-    return t;
-}
-
-const Tables& TheTables() {
-    static const Tables tables = MakeTables();
-    return tables;
-}
+using shuffle::kMaxGroups;
+using shuffle::Takes;
+using shuffle::Bytes16;
+using shuffle::PatternWord;
+using shuffle::kZero;
+using shuffle::TheTables;
+using shuffle::Tables;
 
 bool HasSsse3() {
     unsigned a = 0, b = 0, c = 0, d = 0;
@@ -100,9 +49,10 @@ namespace packet_copy {
 namespace {
 
 inline __m128i Load(const Bytes16& v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(v.b)); }
-// True when no masked byte differed.
-inline bool Clean(__m128i differ, const Bytes16& mask) {
-    const __m128i wrong = _mm_and_si128(differ, Load(mask));
+// True when no byte differed where `marks` holds a pattern index (not kZero).
+inline bool Clean(__m128i differ, const Bytes16& marks) {
+    const __m128i mask = _mm_cmpgt_epi8(Load(marks), _mm_set1_epi8(-1));
+    const __m128i wrong = _mm_and_si128(differ, mask);
     return _mm_movemask_epi8(_mm_cmpeq_epi8(wrong, _mm_setzero_si128())) == 0xFFFF;
 }
 
@@ -115,15 +65,15 @@ int32_t InterleaveTwo(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t 
     const Tables& t = TheTables();
     const __m128i ma0 = Load(t.twoA[0]), ma1 = Load(t.twoA[1]), ma2 = Load(t.twoA[2]);
     const __m128i mb0 = Load(t.twoB[0]), mb1 = Load(t.twoB[1]), mb2 = Load(t.twoB[2]);
-    // Marker byte of frame i: channel a's at 6i + 2, b's at 6i + 5.
-    Bytes16 expected[3] = {};
-    for (int c = 0; patterns && c < 2; ++c) {
-        for (int i = 0; i < 8; ++i) {
-            const int at = 6 * i + 2 + 3 * c;
-            expected[at / 16].b[at % 16] = static_cast<int8_t>(patterns[c].bytes[i % 4]);
-        }
+    // The expected marker bytes of both channels, where the output has them.
+    __m128i e0 = _mm_setzero_si128(), e1 = e0, e2 = e0;
+    if (kScan) {
+        const __m128i pa = _mm_cvtsi32_si128(PatternWord(patterns[0].bytes));
+        const __m128i pb = _mm_cvtsi32_si128(PatternWord(patterns[1].bytes));
+        e0 = _mm_or_si128(_mm_shuffle_epi8(pa, Load(t.markerA[0])), _mm_shuffle_epi8(pb, Load(t.markerB[0])));
+        e1 = _mm_or_si128(_mm_shuffle_epi8(pa, Load(t.markerA[1])), _mm_shuffle_epi8(pb, Load(t.markerB[1])));
+        e2 = _mm_or_si128(_mm_shuffle_epi8(pa, Load(t.markerA[2])), _mm_shuffle_epi8(pb, Load(t.markerB[2])));
     }
-    const __m128i e0 = Load(expected[0]), e1 = Load(expected[1]), e2 = Load(expected[2]);
     __m128i d0 = _mm_setzero_si128(), d1 = d0, d2 = d0;
     int32_t f = 0;
     for (; f + 8 <= frames; f += 8) {
@@ -142,13 +92,9 @@ int32_t InterleaveTwo(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t 
             d2 = _mm_or_si128(d2, _mm_xor_si128(o2, e2));
         }
     }
-    for (int c = 0; kScan && c < 2; ++c) {
-        Bytes16 mask[3] = {};
-        for (int i = 0; i < 8; ++i) {
-            const int at = 6 * i + 2 + 3 * c;
-            mask[at / 16].b[at % 16] = kZero;
-        }
-        clean[c] = Clean(d0, mask[0]) && Clean(d1, mask[1]) && Clean(d2, mask[2]);
+    if (kScan) {
+        clean[0] = Clean(d0, t.markerA[0]) && Clean(d1, t.markerA[1]) && Clean(d2, t.markerA[2]);
+        clean[1] = Clean(d0, t.markerB[0]) && Clean(d1, t.markerB[1]) && Clean(d2, t.markerB[2]);
     }
     return f;
 }
@@ -180,8 +126,9 @@ int32_t InterleaveGroups(uint8_t* out, int32_t stride, const uint8_t* const* s, 
     const int32_t channels = 4 * groups;
     const Tables& t = TheTables();
     const __m128i spread = Load(t.spread), compact = Load(t.compact);
-    Bytes16 mask = {};
-    for (int i = 0; i < 5; ++i) mask.b[3 * i + 2] = kZero;
+    Bytes16 marks;  // the marker bytes of the five samples a load holds
+    for (int8_t& x : marks.b) x = kZero;
+    for (int i = 0; i < 5; ++i) marks.b[3 * i + 2] = static_cast<int8_t>(i % 4);
     Bytes16 expected[4 * kMaxGroups] = {};
     for (int32_t c = 0; patterns && c < channels; ++c) {
         for (int i = 0; i < 5; ++i) expected[c].b[3 * i + 2] = static_cast<int8_t>(patterns[c].bytes[i % 4]);
@@ -228,7 +175,7 @@ int32_t InterleaveGroups(uint8_t* out, int32_t stride, const uint8_t* const* s, 
             single(to + 3 * stride + 12 * g, e);
         }
     }
-    for (int32_t c = 0; kScan && c < channels; ++c) clean[c] = Clean(differ[c], mask);
+    for (int32_t c = 0; kScan && c < channels; ++c) clean[c] = Clean(differ[c], marks);
     return f;
 }
 
@@ -264,18 +211,6 @@ int32_t DeinterleaveGroups(const uint8_t* in, int32_t stride, uint8_t* const* d,
 
 namespace packet_copy {
 namespace {
-
-// The layouts these kernels take: packed 24-bit frames of 2 channels or a
-// multiple of 4, every channel present.
-template <typename Pointer>
-bool Takes(int32_t stride, Pointer const* channelsOf, int32_t channels, int32_t width, int32_t frames) {
-    if (width != kWidth || frames <= 0 || stride != channels * kWidth) return false;
-    if (channels != 2 && (channels % 4 != 0 || channels / 4 > kMaxGroups)) return false;
-    for (int32_t c = 0; c < channels; ++c) {
-        if (!channelsOf[c]) return false;
-    }
-    return true;
-}
 
 void Ssse3Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels,
                      int32_t width, int32_t frames, bool* markers) {

@@ -1,5 +1,5 @@
 // The copies between host halves and interleaved packets, and the DSD marker
-// scan: the SSE2 and SSSE3 paths against the plain one on every width and layout, with
+// scan: the SSE2, SSSE3 and AVX2 paths against the plain one on every width and layout, with
 // buffers that end at an inaccessible page so a read or write past them
 // faults; and eight channels end to end through the driver.
 #include "DriverHarness.h"
@@ -58,21 +58,28 @@ const int32_t kChannelCounts[] = {1, 2, 3, 4, 6, 8, 12, 16};
 // The paths held to the plain one: those the build and the processor have.
 std::vector<const Path*> FastPaths() {
     std::vector<const Path*> paths;
-    for (const Path* path : {packet_copy::Sse2(), packet_copy::Ssse3()}) {
+    for (const Path* path : {packet_copy::Sse2(), packet_copy::Ssse3(), packet_copy::Avx2()}) {
         if (path) paths.push_back(path);
     }
     return paths;
 }
 
-// The engine takes the fastest path there is; SSSE3 only where CPUID has it.
+// The engine takes the fastest path there is; SSSE3 and AVX2 only where
+// CPUID has them (and, for AVX2, the system keeps the 256-bit registers).
 TEST(PacketCopy, TheEngineTakesTheFastestPathTheProcessorHas) {
 #if defined(_WIN64)
     ASSERT_NE(nullptr, packet_copy::Sse2());
     int info[4] = {};
     __cpuid(info, 1);
     const bool ssse3 = (info[2] & (1 << 9)) != 0;
+    unsigned state = 0, high = 0;
+    if ((info[2] & (1 << 27)) != 0) __asm__ volatile("xgetbv" : "=a"(state), "=d"(high) : "c"(0));
+    const bool ymm = (info[2] & (1 << 28)) != 0 && (state & 6) == 6;
+    __cpuidex(info, 7, 0);
+    const bool avx2 = ssse3 && ymm && (info[1] & (1 << 5)) != 0;
     EXPECT_EQ(ssse3, packet_copy::Ssse3() != nullptr);
-    EXPECT_EQ(ssse3 ? packet_copy::Ssse3() : packet_copy::Sse2(), &packet_copy::Best());
+    EXPECT_EQ(avx2, packet_copy::Avx2() != nullptr);
+    EXPECT_EQ(avx2 ? packet_copy::Avx2() : ssse3 ? packet_copy::Ssse3() : packet_copy::Sse2(), &packet_copy::Best());
 #endif
 }
 

@@ -1,0 +1,304 @@
+// AVX2 kernels for 24-bit render copies: the SSSE3 byte shuffles on 256-bit
+// vectors. vpshufb shuffles within each 128-bit half, so each half carries
+// its own block of frames and the same 16-byte tables serve both. Offered
+// only when CPUID says the processor has AVX2 and XGETBV says the system
+// keeps the 256-bit registers; only the functions between the target
+// pragmas use it. The capture side and other layouts go the SSSE3 way.
+//
+// GCC does not align the stack to 32 bytes on Windows, so this file is
+// assembled with unaligned vector moves (see CMakeLists.txt): a spilled
+// 256-bit register would otherwise fault.
+#include "PacketCopy.h"
+
+#include "PacketCopyKernels.h"
+
+#if defined(__SSE2__) && defined(__GNUC__)
+
+#include <cpuid.h>
+#include <immintrin.h>
+#include "PacketCopyShuffles.h"
+
+#include <cstring>
+
+namespace packet_copy {
+
+namespace {
+
+using shuffle::Bytes16;
+using shuffle::PatternWord;
+using shuffle::kMaxGroups;
+using shuffle::kZero;
+using shuffle::Takes;
+using shuffle::Tables;
+using shuffle::TheTables;
+
+bool HasAvx2() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
+    unsigned low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & 6) != 6) return false;  // the SSE and AVX register state
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b & bit_AVX2) != 0;
+}
+
+}  // namespace
+}  // namespace packet_copy
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+namespace packet_copy {
+namespace {
+
+// A 16-byte table in both halves.
+inline __m256i Wide(const Bytes16& v) {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(v.b)));
+}
+// 16 bytes at `low` and 16 at `high` as the two halves.
+inline __m256i Load2(const uint8_t* low, const uint8_t* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+inline void Store32(uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+inline void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+// True when no byte differed where `marks` holds a pattern index (not kZero).
+inline bool Clean(__m256i differ, const Bytes16& marks) {
+    const __m256i mask = _mm256_cmpgt_epi8(Wide(marks), _mm256_set1_epi8(-1));
+    const __m256i wrong = _mm256_and_si256(differ, mask);
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi8(wrong, _mm256_setzero_si256())) == -1;
+}
+
+// Two channels, 16 frames (96 bytes) a step: the SSSE3 step's 8 frames in
+// each half. With the scan, the output is held to the expected marker bytes
+// of both channels (frames i and i + 8 expect the same one); `clean` gets
+// whether each channel passed over the frames done. Returns the frames done.
+template <bool kScan>
+int32_t InterleaveTwo(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t frames, const MarkerPattern* patterns,
+                      bool* clean) {
+    const Tables& t = TheTables();
+    const __m256i ma0 = Wide(t.twoA[0]), ma1 = Wide(t.twoA[1]), ma2 = Wide(t.twoA[2]);
+    const __m256i mb0 = Wide(t.twoB[0]), mb1 = Wide(t.twoB[1]), mb2 = Wide(t.twoB[2]);
+    // The expected marker bytes of both channels, where the output has them.
+    __m256i e0 = _mm256_setzero_si256(), e1 = e0, e2 = e0;
+    if (kScan) {
+        const __m256i pa = _mm256_set1_epi32(PatternWord(patterns[0].bytes));
+        const __m256i pb = _mm256_set1_epi32(PatternWord(patterns[1].bytes));
+        e0 = _mm256_or_si256(_mm256_shuffle_epi8(pa, Wide(t.markerA[0])), _mm256_shuffle_epi8(pb, Wide(t.markerB[0])));
+        e1 = _mm256_or_si256(_mm256_shuffle_epi8(pa, Wide(t.markerA[1])), _mm256_shuffle_epi8(pb, Wide(t.markerB[1])));
+        e2 = _mm256_or_si256(_mm256_shuffle_epi8(pa, Wide(t.markerA[2])), _mm256_shuffle_epi8(pb, Wide(t.markerB[2])));
+    }
+    __m256i d0 = _mm256_setzero_si256(), d1 = d0, d2 = d0;
+    int32_t f = 0;
+    for (; f + 16 <= frames; f += 16) {
+        const uint8_t* pa = a + 3 * f;
+        const uint8_t* pb = b + 3 * f;
+        const __m256i a0 = Load2(pa, pa + 24), a8 = Load2(pa + 8, pa + 32);
+        const __m256i b0 = Load2(pb, pb + 24), b8 = Load2(pb + 8, pb + 32);
+        const __m256i o0 = _mm256_or_si256(_mm256_shuffle_epi8(a0, ma0), _mm256_shuffle_epi8(b0, mb0));
+        const __m256i o1 = _mm256_or_si256(_mm256_shuffle_epi8(a8, ma1), _mm256_shuffle_epi8(b0, mb1));
+        const __m256i o2 = _mm256_or_si256(_mm256_shuffle_epi8(a8, ma2), _mm256_shuffle_epi8(b8, mb2));
+        // The low halves hold the step's bytes [0,48), the high ones [48,96).
+        uint8_t* to = out + 6 * f;
+        Store32(to, _mm256_permute2x128_si256(o0, o1, 0x20));
+        Store32(to + 32, _mm256_permute2x128_si256(o2, o0, 0x30));
+        Store32(to + 64, _mm256_permute2x128_si256(o1, o2, 0x31));
+        if (kScan) {
+            d0 = _mm256_or_si256(d0, _mm256_xor_si256(o0, e0));
+            d1 = _mm256_or_si256(d1, _mm256_xor_si256(o1, e1));
+            d2 = _mm256_or_si256(d2, _mm256_xor_si256(o2, e2));
+        }
+    }
+    if (kScan) {
+        clean[0] = Clean(d0, t.markerA[0]) && Clean(d1, t.markerA[1]) && Clean(d2, t.markerA[2]);
+        clean[1] = Clean(d0, t.markerB[0]) && Clean(d1, t.markerB[1]) && Clean(d2, t.markerB[2]);
+    }
+    return f;
+}
+
+// 4x4 transpose of 32-bit lanes in each half.
+inline void Transpose4(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
+    const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpacklo_epi32(c, d);
+    const __m256i t2 = _mm256_unpackhi_epi32(a, b), t3 = _mm256_unpackhi_epi32(c, d);
+    a = _mm256_unpacklo_epi64(t0, t1);
+    b = _mm256_unpackhi_epi64(t0, t1);
+    c = _mm256_unpacklo_epi64(t2, t3);
+    d = _mm256_unpackhi_epi64(t2, t3);
+}
+
+// Groups of four channels, 8 frames a step: frames 0-3 in the low halves,
+// 4-7 in the high ones, each spread to 32-bit lanes and transposed to
+// frames. With the scan, each transposed frame is held to the expected
+// marker bytes before it is packed: byte 2 of lane k is channel k's marker,
+// so one register a group collects all four channels' differences.
+struct Group {
+    __m256i expected[4];  // frames i and i + 4 (per lane: channel)
+    __m256i differ;
+};
+
+// One group's rows at frames f..f+7: frame i's twelve bytes in the low half
+// of rows[i], frame i + 4's in the high half (the top four bytes zero).
+template <bool kScan>
+inline __attribute__((always_inline)) void GroupRows(const uint8_t* const* s, int32_t f, __m256i spread,
+                                                     __m256i compact, Group& group, __m256i rows[4]) {
+    const uint8_t* c0 = s[0] + 3 * f;
+    const uint8_t* c1 = s[1] + 3 * f;
+    const uint8_t* c2 = s[2] + 3 * f;
+    const uint8_t* c3 = s[3] + 3 * f;
+    __m256i r0 = _mm256_shuffle_epi8(Load2(c0, c0 + 12), spread);
+    __m256i r1 = _mm256_shuffle_epi8(Load2(c1, c1 + 12), spread);
+    __m256i r2 = _mm256_shuffle_epi8(Load2(c2, c2 + 12), spread);
+    __m256i r3 = _mm256_shuffle_epi8(Load2(c3, c3 + 12), spread);
+    Transpose4(r0, r1, r2, r3);
+    if (kScan) {
+        const __m256i x0 = _mm256_xor_si256(r0, group.expected[0]), x1 = _mm256_xor_si256(r1, group.expected[1]);
+        const __m256i x2 = _mm256_xor_si256(r2, group.expected[2]), x3 = _mm256_xor_si256(r3, group.expected[3]);
+        group.differ = _mm256_or_si256(group.differ, _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3)));
+    }
+    rows[0] = _mm256_shuffle_epi8(r0, compact);
+    rows[1] = _mm256_shuffle_epi8(r1, compact);
+    rows[2] = _mm256_shuffle_epi8(r2, compact);
+    rows[3] = _mm256_shuffle_epi8(r3, compact);
+}
+
+// Every frame's twelve bytes of a group go out in one 16-byte store whose
+// spare four a later store overwrites: the next group's of the same frame,
+// or the next frame's first group's when frames go out in order (the loop
+// leaves two frames after its last step). With one or two groups the rows
+// of all groups are held and frames go out in order; with more, groups go
+// out one after another and the last one's bytes exactly, since they would
+// reach into the next frame's first group, already written.
+template <int kGroups, bool kScan>
+int32_t InterleaveGroups(uint8_t* out, int32_t stride, const uint8_t* const* s, int32_t groupCount, int32_t frames,
+                         const MarkerPattern* patterns, bool* clean) {
+    const int32_t groups = kGroups > 0 ? kGroups : groupCount;
+    const Tables& t = TheTables();
+    const __m256i spread = Wide(t.spread), compact = Wide(t.compact);
+    Group group[kMaxGroups];
+    for (int32_t g = 0; g < groups; ++g) {
+        // Byte 2 of lane k: channel k's pattern byte i (frames i and i + 4).
+        for (int i = 0; kScan && i < 4; ++i) {
+            int32_t lane[4];
+            for (int k = 0; k < 4; ++k) lane[k] = patterns[4 * g + k].bytes[i] << 16;
+            group[g].expected[i] = _mm256_setr_epi32(lane[0], lane[1], lane[2], lane[3], lane[0], lane[1], lane[2], lane[3]);
+        }
+        group[g].differ = _mm256_setzero_si256();
+    }
+    auto exact = [](uint8_t* to, __m128i v) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
+        const int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(v, 8));
+        std::memcpy(to + 8, &last, 4);
+    };
+    int32_t f = 0;
+    // The high halves' loads reach into the tenth frame.
+    for (; f + 10 <= frames; f += 8) {
+        uint8_t* to = out + f * stride;
+        if (kGroups == 1 || kGroups == 2) {
+            __m256i rows[2][4];
+            GroupRows<kScan>(s, f, spread, compact, group[0], rows[0]);
+            if (kGroups == 2) GroupRows<kScan>(s + 4, f, spread, compact, group[1], rows[1]);
+            for (int i = 0; i < 4; ++i) {
+                Store16(to + i * stride, _mm256_castsi256_si128(rows[0][i]));
+                if (kGroups == 2) Store16(to + i * stride + 12, _mm256_castsi256_si128(rows[1][i]));
+            }
+            for (int i = 0; i < 4; ++i) {
+                Store16(to + (i + 4) * stride, _mm256_extracti128_si256(rows[0][i], 1));
+                if (kGroups == 2) Store16(to + (i + 4) * stride + 12, _mm256_extracti128_si256(rows[1][i], 1));
+            }
+            continue;
+        }
+        for (int32_t g = 0; g < groups; ++g) {
+            __m256i rows[4];
+            GroupRows<kScan>(s + 4 * g, f, spread, compact, group[g], rows);
+            uint8_t* at = to + 12 * g;
+            for (int i = 0; i < 4; ++i) {
+                const __m128i low = _mm256_castsi256_si128(rows[i]), high = _mm256_extracti128_si256(rows[i], 1);
+                if (g + 1 < groups) {
+                    Store16(at + i * stride, low);
+                    Store16(at + (i + 4) * stride, high);
+                } else {
+                    exact(at + i * stride, low);
+                    exact(at + (i + 4) * stride, high);
+                }
+            }
+        }
+    }
+    Bytes16 marks[4];  // channel k's marker byte, at byte 2 of lane k
+    for (int k = 0; k < 4; ++k) {
+        for (int8_t& x : marks[k].b) x = kZero;
+        marks[k].b[4 * k + 2] = 0;
+    }
+    for (int32_t c = 0; kScan && c < 4 * groups; ++c) clean[c] = Clean(group[c / 4].differ, marks[c % 4]);
+    return f;
+}
+
+}  // namespace
+}  // namespace packet_copy
+
+#pragma GCC pop_options
+
+namespace packet_copy {
+namespace {
+
+void Avx2Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels, int32_t width,
+                    int32_t frames, bool* markers) {
+    if (!Takes(stride, sources, channels, width, frames)) {
+        Ssse3()->interleave(packet, stride, sources, channels, width, frames, markers);
+        return;
+    }
+    MarkerPattern patterns[4 * kMaxGroups];
+    bool clean[4 * kMaxGroups];
+    for (int32_t c = 0; markers && c < channels; ++c) patterns[c] = MarkerPatternOf(sources[c], frames, width);
+    const MarkerPattern* scan = markers ? patterns : nullptr;
+    int32_t done = 0;
+    if (channels == 2) {
+        done = scan ? InterleaveTwo<true>(packet, sources[0], sources[1], frames, scan, clean)
+                    : InterleaveTwo<false>(packet, sources[0], sources[1], frames, scan, clean);
+    } else if (channels == 4) {
+        done = scan ? InterleaveGroups<1, true>(packet, stride, sources, 1, frames, scan, clean)
+                    : InterleaveGroups<1, false>(packet, stride, sources, 1, frames, scan, clean);
+    } else if (channels == 8) {
+        done = scan ? InterleaveGroups<2, true>(packet, stride, sources, 2, frames, scan, clean)
+                    : InterleaveGroups<2, false>(packet, stride, sources, 2, frames, scan, clean);
+    } else {
+        done = scan ? InterleaveGroups<0, true>(packet, stride, sources, channels / 4, frames, scan, clean)
+                    : InterleaveGroups<0, false>(packet, stride, sources, channels / 4, frames, scan, clean);
+    }
+    InterleaveFrames(packet, stride, sources, channels, width, done, frames);
+    for (int32_t c = 0; markers && c < channels; ++c) {
+        bool ok = patterns[c].valid && (done == 0 || clean[c]);
+        for (int32_t f = done; ok && f < frames; ++f) ok = sources[c][f * width + width - 1] == patterns[c].bytes[f % 4];
+        markers[c] = ok;
+    }
+}
+
+void Avx2Deinterleave(const uint8_t* packet, int32_t stride, uint8_t* const* destinations, int32_t channels,
+                      int32_t width, int32_t frames) {
+    Ssse3()->deinterleave(packet, stride, destinations, channels, width, frames);
+}
+
+bool Avx2Markers(const uint8_t* samples, int32_t frames, int32_t width) {
+    return Ssse3()->markers(samples, frames, width);
+}
+
+const Path kAvx2 = {"avx2", Avx2Interleave, Avx2Deinterleave, Avx2Markers};
+
+}  // namespace
+
+const Path* Avx2() {
+    static const bool has = HasAvx2() && Ssse3() != nullptr;
+    return has ? &kAvx2 : nullptr;
+}
+
+}  // namespace packet_copy
+
+#else
+
+namespace packet_copy {
+
+const Path* Avx2() { return nullptr; }
+
+}  // namespace packet_copy
+
+#endif
