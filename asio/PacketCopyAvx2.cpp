@@ -25,6 +25,7 @@ namespace packet_copy {
 namespace {
 
 using shuffle::Bytes16;
+using shuffle::Interleave24;
 using shuffle::PatternWord;
 using shuffle::kMaxGroups;
 using shuffle::kZero;
@@ -247,30 +248,22 @@ void Avx2Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sourc
         Ssse3()->interleave(packet, stride, sources, channels, width, frames, markers);
         return;
     }
-    MarkerPattern patterns[4 * kMaxGroups];
-    bool clean[4 * kMaxGroups];
-    for (int32_t c = 0; markers && c < channels; ++c) patterns[c] = MarkerPatternOf(sources[c], frames, width);
-    const MarkerPattern* scan = markers ? patterns : nullptr;
-    int32_t done = 0;
-    if (channels == 2) {
-        done = scan ? InterleaveTwo<true>(packet, sources[0], sources[1], frames, scan, clean)
-                    : InterleaveTwo<false>(packet, sources[0], sources[1], frames, scan, clean);
-    } else if (channels == 4) {
-        done = scan ? InterleaveGroups<1, true>(packet, stride, sources, 1, frames, scan, clean)
-                    : InterleaveGroups<1, false>(packet, stride, sources, 1, frames, scan, clean);
-    } else if (channels == 8) {
-        done = scan ? InterleaveGroups<2, true>(packet, stride, sources, 2, frames, scan, clean)
-                    : InterleaveGroups<2, false>(packet, stride, sources, 2, frames, scan, clean);
-    } else {
-        done = scan ? InterleaveGroups<0, true>(packet, stride, sources, channels / 4, frames, scan, clean)
+    Interleave24(packet, stride, sources, channels, frames, markers, [&](const MarkerPattern* scan, bool* clean) {
+        if (channels == 2) {
+            return scan ? InterleaveTwo<true>(packet, sources[0], sources[1], frames, scan, clean)
+                        : InterleaveTwo<false>(packet, sources[0], sources[1], frames, scan, clean);
+        }
+        if (channels == 4) {
+            return scan ? InterleaveGroups<1, true>(packet, stride, sources, 1, frames, scan, clean)
+                        : InterleaveGroups<1, false>(packet, stride, sources, 1, frames, scan, clean);
+        }
+        if (channels == 8) {
+            return scan ? InterleaveGroups<2, true>(packet, stride, sources, 2, frames, scan, clean)
+                        : InterleaveGroups<2, false>(packet, stride, sources, 2, frames, scan, clean);
+        }
+        return scan ? InterleaveGroups<0, true>(packet, stride, sources, channels / 4, frames, scan, clean)
                     : InterleaveGroups<0, false>(packet, stride, sources, channels / 4, frames, scan, clean);
-    }
-    InterleaveFrames(packet, stride, sources, channels, width, done, frames);
-    for (int32_t c = 0; markers && c < channels; ++c) {
-        bool ok = patterns[c].valid && (done == 0 || clean[c]);
-        for (int32_t f = done; ok && f < frames; ++f) ok = sources[c][f * width + width - 1] == patterns[c].bytes[f % 4];
-        markers[c] = ok;
-    }
+    });
 }
 
 void Avx2Deinterleave(const uint8_t* packet, int32_t stride, uint8_t* const* destinations, int32_t channels,

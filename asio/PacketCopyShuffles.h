@@ -3,6 +3,8 @@
 // both halves of a 256-bit vector.
 #pragma once
 
+#include "PacketCopyKernels.h"
+
 #include <cstdint>
 
 namespace packet_copy {
@@ -46,6 +48,25 @@ bool Takes(int32_t stride, Pointer const* channelsOf, int32_t channels, int32_t 
         if (!channelsOf[c]) return false;
     }
     return true;
+}
+
+// Around a 24-bit kernel: the channels' marker patterns, the kernel's
+// frames (`kernel(scan, clean)` returns how many it did; scan is null
+// without markers), the rest one sample at a time, and each channel's
+// verdict.
+template <typename Kernel>
+void Interleave24(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels, int32_t frames,
+                  bool* markers, Kernel kernel) {
+    MarkerPattern patterns[4 * kMaxGroups];
+    bool clean[4 * kMaxGroups];
+    for (int32_t c = 0; markers && c < channels; ++c) patterns[c] = MarkerPatternOf(sources[c], frames, kWidth);
+    const int32_t done = kernel(markers ? patterns : nullptr, clean);
+    InterleaveFrames(packet, stride, sources, channels, kWidth, done, frames);
+    for (int32_t c = 0; markers && c < channels; ++c) {
+        bool ok = patterns[c].valid && (done == 0 || clean[c]);
+        for (int32_t f = done; ok && f < frames; ++f) ok = sources[c][f * kWidth + kWidth - 1] == patterns[c].bytes[f % 4];
+        markers[c] = ok;
+    }
 }
 
 }  // namespace shuffle

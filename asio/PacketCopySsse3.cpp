@@ -29,6 +29,7 @@ using simd::Transpose4;
 using shuffle::kMaxGroups;
 using shuffle::Takes;
 using shuffle::Bytes16;
+using shuffle::Interleave24;
 using shuffle::PatternWord;
 using shuffle::kZero;
 using shuffle::TheTables;
@@ -218,27 +219,18 @@ void Ssse3Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sour
         Sse2()->interleave(packet, stride, sources, channels, width, frames, markers);
         return;
     }
-    MarkerPattern patterns[4 * kMaxGroups];
-    bool clean[4 * kMaxGroups];
-    for (int32_t c = 0; markers && c < channels; ++c) patterns[c] = MarkerPatternOf(sources[c], frames, width);
-    const MarkerPattern* scan = markers ? patterns : nullptr;
-    int32_t done = 0;
-    if (channels == 2) {
-        done = scan ? InterleaveTwo<true>(packet, sources[0], sources[1], frames, scan, clean)
-                    : InterleaveTwo<false>(packet, sources[0], sources[1], frames, scan, clean);
-    } else if (channels == 4) {
-        done = scan ? InterleaveGroups<1, true>(packet, stride, sources, 1, frames, scan, clean)
-                    : InterleaveGroups<1, false>(packet, stride, sources, 1, frames, scan, clean);
-    } else {
-        done = scan ? InterleaveGroups<0, true>(packet, stride, sources, channels / 4, frames, scan, clean)
+    Interleave24(packet, stride, sources, channels, frames, markers, [&](const MarkerPattern* scan, bool* clean) {
+        if (channels == 2) {
+            return scan ? InterleaveTwo<true>(packet, sources[0], sources[1], frames, scan, clean)
+                        : InterleaveTwo<false>(packet, sources[0], sources[1], frames, scan, clean);
+        }
+        if (channels == 4) {
+            return scan ? InterleaveGroups<1, true>(packet, stride, sources, 1, frames, scan, clean)
+                        : InterleaveGroups<1, false>(packet, stride, sources, 1, frames, scan, clean);
+        }
+        return scan ? InterleaveGroups<0, true>(packet, stride, sources, channels / 4, frames, scan, clean)
                     : InterleaveGroups<0, false>(packet, stride, sources, channels / 4, frames, scan, clean);
-    }
-    InterleaveFrames(packet, stride, sources, channels, width, done, frames);
-    for (int32_t c = 0; markers && c < channels; ++c) {
-        bool ok = patterns[c].valid && (done == 0 || clean[c]);
-        for (int32_t f = done; ok && f < frames; ++f) ok = sources[c][f * width + width - 1] == patterns[c].bytes[f % 4];
-        markers[c] = ok;
-    }
+    });
 }
 
 void Ssse3Deinterleave(const uint8_t* packet, int32_t stride, uint8_t* const* destinations, int32_t channels,
