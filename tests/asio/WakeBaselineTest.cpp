@@ -54,6 +54,30 @@ TEST(WakeBaseline, DropoutsBesideALateBaselineSliceAreTheMachines) {
     EXPECT_EQ(8u, attribution.Machine());   // slices 0 and 1, beside the late baseline slice
 }
 
+// Each driver slice against the baseline slices beside it: a slice without
+// intervals keeps the pairs in step, and one stalled slice moves the median
+// of the pairs little where it moves the pooled p99 a lot.
+TEST(WakeBaseline, SlicePairsSetEachDriverSliceAgainstItsNeighbours) {
+    // One slice: 101 intervals, `late` of them `by` ms off the 2 ms period.
+    auto slice = [](wake::Series& series, int late, double by) {
+        std::vector<double> times = {0};
+        for (int i = 0; i < 101; ++i) times.push_back(times.back() + 2 + (i < late ? by : 0));
+        series.AddSlice(times.data(), times.size());
+    };
+    wake::Series baseline(2.0), driver(2.0);
+    slice(baseline, 2, 1.0);   // p99 1.0 ms
+    slice(driver, 2, 1.5);     // 1.5 against (1.0 + 1.0) / 2
+    slice(baseline, 2, 1.0);
+    driver.AddSlice(nullptr, 0);  // no intervals: no pair, the next stays in step
+    slice(baseline, 2, 3.0);   // p99 3.0
+    slice(driver, 2, 4.0);     // 4.0 against (3.0 + 1.0) / 2
+    slice(baseline, 2, 1.0);
+    slice(driver, 50, 20.0);   // a stall: 20 against 1.0
+    EXPECT_DOUBLE_EQ(2.0, wake::PairedP99Ratio(driver, baseline));  // median of 1.5, 2, 20
+    EXPECT_DOUBLE_EQ(20.0, driver.Deviation(0.99));                 // the pooled figure follows the stall
+    EXPECT_DOUBLE_EQ(0.0, wake::PairedP99Ratio(driver, wake::Series(2.0)));
+}
+
 TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
     // 20 ms periods for 300 ms: about fifteen wake-ups, however busy the machine.
     const wake::BaselineSlice slice = wake::RunBaselineSlice(20.0, 300.0);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <utility>
 
 namespace wake {
 
@@ -120,18 +121,37 @@ double NowMs() {
 
 void Series::AddSlice(const double* times, size_t count) {
     m_wakeUps += static_cast<uint32_t>(count);
-    if (count < 2) return;
+    if (count < 2) {
+        m_sliceP99.push_back(-1);
+        return;
+    }
+    std::vector<double> slice;
+    slice.reserve(count - 1);
     for (size_t i = 1; i < count; ++i) {
         const double interval = times[i] - times[i - 1];
-        m_deviations.push_back(std::fabs(interval - m_periodMs));
+        slice.push_back(std::fabs(interval - m_periodMs));
         if (interval > 1.5 * m_periodMs) ++m_late;
     }
+    m_deviations.insert(m_deviations.end(), slice.begin(), slice.end());
+    m_sliceP99.push_back(Percentile(std::move(slice), 0.99));
     const double ran = times[count - 1] - times[0] + m_periodMs;
     const auto owed = static_cast<int64_t>(ran / m_periodMs + 0.5);
     m_missed += std::max<int64_t>(0, owed - static_cast<int64_t>(count));
 }
 
 double Series::Deviation(double fraction) const { return Percentile(m_deviations, fraction); }
+
+double PairedP99Ratio(const Series& driver, const Series& baseline) {
+    const std::vector<double>& d = driver.SliceP99();
+    const std::vector<double>& b = baseline.SliceP99();
+    std::vector<double> ratios;
+    for (size_t i = 0; i < d.size() && i < b.size(); ++i) {
+        const bool after = i + 1 < b.size() && b[i + 1] >= 0;
+        const double around = b[i] >= 0 && after ? (b[i] + b[i + 1]) / 2 : b[i] >= 0 ? b[i] : after ? b[i + 1] : -1;
+        if (d[i] >= 0 && around > 0) ratios.push_back(d[i] / around);
+    }
+    return Percentile(std::move(ratios), 0.5);
+}
 
 BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead, uint32_t holdMs) {
     BaselineSlice slice;
@@ -224,6 +244,10 @@ void PrintComparison(std::FILE* out, const Series& driver, const Series& baselin
     std::fprintf(out, " missed %s\n",
                  ratio(static_cast<double>(driver.Missed()), static_cast<double>(baseline.Missed()), text,
                        sizeof(text)));
+    const double paired = PairedP99Ratio(driver, baseline);
+    std::fprintf(out, "ratio driver / baseline, slice by slice: p99 %s (median over %zu slices)\n",
+                 paired > 0 ? (std::snprintf(text, sizeof(text), "%.2f", paired), text) : "-",
+                 driver.SliceP99().size());
     std::fprintf(out, "engine adds %.3f ms at p99 over the machine's own wake-up\n",
                  driver.Deviation(0.99) - baseline.Deviation(0.99));
     std::fprintf(out, "%s: %llu the driver's (baseline never a period late), %llu the machine's (baseline late too)\n",

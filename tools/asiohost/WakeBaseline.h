@@ -31,10 +31,14 @@ public:
     uint32_t Late() const { return m_late; }      // intervals over 1.5 periods
     int64_t Missed() const { return m_missed; }   // periods behind at the end of each slice, summed
     double PeriodMs() const { return m_periodMs; }
+    // p99 of |interval - period| within each slice, ms, in the order added
+    // (-1 for a slice without intervals).
+    const std::vector<double>& SliceP99() const { return m_sliceP99; }
 
 private:
     double m_periodMs;
     std::vector<double> m_deviations;
+    std::vector<double> m_sliceP99;
     uint32_t m_wakeUps = 0;
     uint32_t m_late = 0;
     int64_t m_missed = 0;
@@ -71,6 +75,13 @@ private:
     std::vector<bool> m_baselineLate;
     std::vector<uint64_t> m_dropouts;  // driver slice i follows baseline slice i
 };
+
+// Each driver slice's p99 against the mean of the baseline slices on either
+// side of it (baseline slice i before driver slice i, i + 1 after), as the
+// median over the driver's slices: a stretch of load falls on a pair, and
+// a single stall moves one pair, not the figure. 0 when no pair has a
+// baseline figure above 0.
+double PairedP99Ratio(const Series& driver, const Series& baseline);
 
 // The two chains' figures, the ratios driver / baseline and the verdict.
 void PrintComparison(std::FILE* out, const Series& driver, const Series& baseline, const Attribution& dropouts,
