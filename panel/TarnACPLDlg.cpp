@@ -6,11 +6,11 @@
 #include "PPageInformation.h"
 #include "PPagePlay.h"
 #include "PPageRecord.h"
+#include "PPageRemoteCtrl.h"
 #include "PanelIds.h"
 #include "TarnACPLDlgRemote.h"
 #include "panel/EndpointControl.h"
 #include "panel/WindowsVersion.h"
-#include "remote/PPageRemoteCtrl.h"
 
 #include "device/DeviceApi.h"
 #include "device/HidChannel.h"
@@ -18,6 +18,7 @@
 #include "device/StatusBlock.h"
 #include "device/SupportedDevices.h"
 #include "device/VendorStatus.h"
+#include "remote/RemoteIds.h"
 
 #include <commctrl.h>
 #include <dbt.h>
