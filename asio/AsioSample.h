@@ -1,7 +1,8 @@
 // The driver object: one per host that opens the driver. It finds the
 // device, answers the host's IASIO questions, allocates the host's buffers
 // and the stream packets, hands the running stream to its streaming engine
-// and publishes its state in the shared status block.
+// and publishes its state in the shared status block. Its members are
+// defined in AsioSample.cpp and the AsioSample*.cpp named for what they do.
 #pragma once
 
 #include "AsioInterface.h"

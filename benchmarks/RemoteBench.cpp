@@ -6,10 +6,10 @@
 
 #include "device/DeviceApi.h"
 #include "device/StatusBlock.h"
+#include "panel/PPageRemoteCtrl.h"
 #include "panel/PanelSwitches.h"
 #include "panel/TarnACPLDlg.h"
 #include "remote/AdapterList.h"
-#include "remote/PPageRemoteCtrl.h"
 #include "remote/RemoteClient.h"
 #include "remote/RemoteProtocol.h"
 #include "simulator/SimDevice.h"

@@ -4,6 +4,7 @@
 #include "PanelIds.h"
 #include "TarnACPLDlg.h"
 
+#include "device/PanelWindow.h"
 #include "device/SharedTypes.h"
 
 #include <cstdio>

@@ -74,18 +74,18 @@
 #endif
 #define WM_PANEL_PLAY_FORMAT_CHANGED (WM_APP + 2)
 #define WM_PANEL_REC_FORMAT_CHANGED (WM_APP + 3)
-#define WM_PANEL_REMOTE_DATAGRAM (WM_APP + 0x10)
+// WM_APP + 0x10 is the UDP service's WM_PANEL_REMOTE_DATAGRAM (remote/RemoteIds.h).
 #define WM_PANEL_TRAY (WM_APP + 0x20)
 // A page rebuild asked for while pages were being built or a service stopped.
 #define WM_PANEL_DEFERRED_WORK (WM_APP + 0x30)
 
-// Commands (WM_COMMAND) of the tray menu, the panel and the remote protocol.
+// Commands (WM_COMMAND) of the tray menu and the panel.
 #define ID_TRAY_SHOW 0x8021
 #define ID_TRAY_HIDE 0x8022
 #define ID_TRAY_EXIT 0x8023
 #define ID_PANEL_EXIT 0x8050
 #define ID_PANEL_SHOW_ASIO 0x8051
-#define ID_PANEL_REFRESH_ASIO 0x8052
+// 0x8052 is ID_PANEL_REFRESH_ASIO, which others send too (device/PanelWindow.h).
 
 // The poll timer.
 #define IDT_PANEL_POLL 5066

@@ -1,6 +1,7 @@
 #include "PlayRecordFormats.h"
 
 #include "device/EndpointKeys.h"
+#include "remote/RemoteIds.h"
 
 #include <cmath>
 #include <cstring>

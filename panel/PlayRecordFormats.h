@@ -53,10 +53,8 @@ struct RecordFormatList {
 // rateEnabled[i] for kPanelRates[i], depthEnabled[i] for kPanelDepths[i].
 void FillFormatList(const bool* rateEnabled, const bool* depthEnabled, int32_t* words);
 
-// The remote control's names of the two kinds of record input.
-constexpr char kLineInName[] = "Line In";
-constexpr char kSpdifInName[] = "SPDIF Rx";
-// inputIsLine[i] for input i of count; names from the last input backwards.
+// inputIsLine[i] for input i of count; names (kLineInName, kSpdifInName)
+// from the last input backwards.
 void FillInputNames(const bool* inputIsLine, int count, RecordFormatList* list);
 
 // The line input's connector (the other record input is S/PDIF).

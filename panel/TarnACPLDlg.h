@@ -1,7 +1,8 @@
 // The panel's main dialog: finds the device, decides which pages exist and
 // in which of the two tab strips they sit, polls the device and the ASIO
 // driver once a second, follows USB arrival and removal, sends the volume
-// keys and keeps the tray icon.
+// keys and keeps the tray icon. Its members are defined in TarnACPLDlg.cpp
+// and in the TarnACPLDlg*.cpp named for what they do.
 #pragma once
 
 #include "Dialog.h"
@@ -143,7 +144,16 @@ private:
     // Pages may not be destroyed while code of a page runs: a rebuild asked
     // for meanwhile (a device change sent while a service stop waits) is
     // noted and run once, from a posted message, when the work has ended.
-    class PageWork;
+    class PageWork {
+    public:
+        explicit PageWork(CTarnACPLDlg& dialog) : m_dialog(dialog) { m_dialog.BeginPageWork(); }
+        ~PageWork() { m_dialog.EndPageWork(); }
+        PageWork(const PageWork&) = delete;
+        PageWork& operator=(const PageWork&) = delete;
+
+    private:
+        CTarnACPLDlg& m_dialog;
+    };
     enum DeferredWork : unsigned {
         kDeferredArrival = 1,
         kDeferredRemoval = 2,

@@ -1,13 +1,19 @@
+// The main dialog's remote control: the operations the protocol asks of it
+// (RemoteSide), its "Remote Control" group and the messages and buttons it
+// passes on to the remote-control page.
 #include "TarnACPLDlgRemote.h"
 
 #include "PPageASIO.h"
 #include "PPagePlay.h"
 #include "PPageRecord.h"
+#include "PPageRemoteCtrl.h"
 #include "PanelIds.h"
 #include "PlayRecordFormats.h"
 #include "panel/EndpointControl.h"
 
 #include "device/StatusBlock.h"
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -252,4 +258,25 @@ void CTarnACPLDlg::RemoteSide::SetNetworkServerText(const char* text) { m_dialog
 
 void CTarnACPLDlg::RemoteSide::EnableNetworkServer(bool enable) {
     EnableWindow(m_dialog.Item(IDC_NETWORK_SERVER), enable ? TRUE : FALSE);
+}
+
+void CTarnACPLDlg::SetLocalAddressDisplay(DWORD address) { SendItem(IDC_LOCAL_IP, IPM_SETADDRESS, 0, address); }
+
+void CTarnACPLDlg::SetRemoteAddressDisplay(DWORD address, bool show) {
+    SendItem(IDC_REMOTE_IP, IPM_SETADDRESS, 0, address);
+    if (!show) SendItem(IDC_REMOTE_IP, IPM_CLEARADDRESS);
+}
+
+LRESULT CTarnACPLDlg::OnRemoteDatagram(WPARAM, LPARAM slot) {
+    if (m_pageRemote && slot) m_pageRemote->HandleDatagram(reinterpret_cast<const void*>(slot));
+    return 0;
+}
+
+void CTarnACPLDlg::OnNetworkSetting() {
+    if (m_pageRemote) m_pageRemote->OpenNetworkSetting();
+}
+
+void CTarnACPLDlg::OnNetworkServer() {
+    PageWork work(*this);
+    if (m_pageRemote) m_pageRemote->OnActivateService();
 }

@@ -4,9 +4,9 @@
 // own operations keep their Win32 types.
 #pragma once
 
+#include "RemotePageHost.h"
 #include "TarnACPLDlg.h"
 
-#include "remote/RemotePageHost.h"
 #include "remote/RemotePanel.h"
 
 class CTarnACPLDlg::RemoteSide : public IRemotePanel, public IRemotePageHost {

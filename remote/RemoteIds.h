@@ -2,13 +2,18 @@
 // shares with the panel's main dialog and with controllers.
 #pragma once
 
-#include "device/PanelWindow.h"  // kPanelWindowTitle
-#include "panel/PanelIds.h"      // WM_PANEL_REMOTE_DATAGRAM, ID_PANEL_REFRESH_ASIO
-#include "panel/PlayRecordFormats.h"  // the record inputs' names kLineInName, kSpdifInName
+#include "device/PanelWindow.h"  // kPanelWindowTitle, ID_PANEL_REFRESH_ASIO
 
 #include <windows.h>
 
 #include <cstdint>
+
+// The UDP service's notice to its owner window: wParam the receive slot.
+#define WM_PANEL_REMOTE_DATAGRAM (WM_APP + 0x10)
+
+// The remote control's names of the two kinds of record input.
+constexpr char kLineInName[] = "Line In";
+constexpr char kSpdifInName[] = "SPDIF Rx";
 
 constexpr uint16_t kRemoteDefaultPort = 5566;
 constexpr char kRemoteDefaultPortText[] = "5566";

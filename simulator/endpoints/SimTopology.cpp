@@ -8,8 +8,11 @@
 //            S/PDIF connector -> sum -> mute ----------+-> mux -> ADC -> stream
 // The chosen topology can turn the mux into a plain sum or make the render
 // endpoint's connector claim the wrong data flow; extra endpoints share the
-// path (and have the controls) of the endpoint they copy.
-#include "simulator/endpoints/ComBase.h"
+// path (and have the controls) of the endpoint they copy. This file holds the
+// parts of the two adapters, their liveness and the topology objects; the
+// parts' objects are in SimTopologyPart.cpp, the controls in SimTopologyControls.cpp.
+#include "simulator/endpoints/TopologyParts.h"
+
 #include "simulator/endpoints/EndpointObjects.h"
 #include "simulator/endpoints/Endpoints.h"
 
@@ -24,32 +27,13 @@
 
 namespace sim {
 
+namespace topology {
+
 namespace {
 
 constexpr HRESULT kDeviceInvalidated = AUDCLNT_E_DEVICE_INVALIDATED;
-constexpr UINT kEndpointConnectorId = 0x00010000;
-constexpr uint32_t kAdapterCount = 2;
-constexpr uint32_t kDeviceAdapter = 0;
-constexpr int kNone = -1;
 
-constexpr GUID kNodeSum = {0xDA441A60, 0xC556, 0x11D0, {0x8A, 0x2B, 0x00, 0xA0, 0xC9, 0x25, 0x5A, 0xC1}};
 constexpr GUID kNodeMicrophone = {0xDFF21BE1, 0xF70F, 0x11D0, {0xB9, 0x17, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
-
-enum class Control { None, Level, Mute, Selector };
-
-struct PartDesc {
-    UINT localId;
-    PartType type;
-    const GUID* subtype;
-    const wchar_t* name;
-    Control control;
-    uint32_t endpoint;           // whose level or mute the control holds
-    int in[2];                   // parts feeding this one
-    int out[2];                  // parts this one feeds
-    int endpointLink;            // bridge connector: the endpoint connected to it
-    ConnectorType connectorType;
-    DataFlow flow;
-};
 
 constexpr PartDesc kDeviceParts[] = {
     {0x00010000, Connector, &kCategoryAudio, L"Playback", Control::None, 0, {kNone, kNone}, {1, kNone}, kNone, Software_IO, In},
@@ -83,10 +67,7 @@ constexpr PartDesc kForeignParts[] = {
     {0x00010003, Connector, &kCategoryAudio, L"Capture", Control::None, 0, {9, kNone}, {kNone, kNone}, kNone, Software_IO, Out},
 };
 
-struct Adapter {
-    const PartDesc* parts;
-    uint32_t count;
-};
+}  // namespace
 
 const Adapter kAdapters[kAdapterCount] = {
     {kDeviceParts, sizeof(kDeviceParts) / sizeof(kDeviceParts[0])},
@@ -105,16 +86,6 @@ std::wstring AdapterDeviceId(uint32_t adapter) {
              kVelmorVendorId, state ? ProductId(state->config) : kVelmorProductR6, kVelmorAudioInterface);
     return text;
 }
-
-// A part of an adapter's topology, or an endpoint's own connector.
-struct PartRef {
-    bool endpointConnector;
-    uint32_t endpoint;           // endpoint connector: its endpoint; adapter part: the endpoint it was reached from
-    uint32_t adapter;
-    uint32_t index;
-
-    const PartDesc& Desc() const { return kAdapters[adapter].parts[index]; }
-};
 
 HRESULT Alive(uint32_t endpoint, uint32_t generation) {
     return EndpointAlive(endpoint, generation) ? S_OK : kDeviceInvalidated;
@@ -149,375 +120,7 @@ bool IsMuxTurnedToSum(const PartDesc& d) {
     return d.control == Control::Selector && CurrentTopology() == kTopologyNoMux;
 }
 
-HRESULT CreatePart(const PartRef& ref, uint32_t generation, IPart** part);
-HRESULT CreateTopology(bool endpointTopology, uint32_t id, uint32_t generation, IDeviceTopology** topology);
-
-class PartsList : public ComObject<IPartsList> {
-public:
-    PartsList(const PartRef& from, const int* parts, uint32_t generation) : from_(from), generation_(generation) {
-        for (int i = 0; i < 2; ++i) {
-            if (parts[i] != kNone) parts_[count_++] = parts[i];
-        }
-    }
-    UINT Count() const { return count_; }
-
-    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = count_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetPart(UINT index, IPart** part) override {
-        if (!part) return E_POINTER;
-        *part = nullptr;
-        if (index >= count_) return E_INVALIDARG;
-        PartRef ref = from_;
-        ref.index = static_cast<uint32_t>(parts_[index]);
-        return CreatePart(ref, generation_, part);
-    }
-
-private:
-    PartRef from_;
-    uint32_t generation_;
-    int parts_[2] = {};
-    UINT count_ = 0;
-};
-
-class LevelControl : public ComObject<IAudioVolumeLevel> {
-public:
-    LevelControl(uint32_t endpoint, uint32_t generation) : endpoint_(endpoint), generation_(generation) {}
-
-    HRESULT STDMETHODCALLTYPE GetChannelCount(UINT* channels) override {
-        if (!channels) return E_POINTER;
-        *channels = kEndpointChannels;
-        return Alive(endpoint_, generation_);
-    }
-    HRESULT STDMETHODCALLTYPE GetLevelRange(UINT channel, float* minimum, float* maximum, float* step) override {
-        if (!minimum || !maximum || !step) return E_POINTER;
-        if (channel >= kEndpointChannels) return E_INVALIDARG;
-        HRESULT hr = Alive(endpoint_, generation_);
-        if (FAILED(hr)) return hr;
-        EndpointValues v;
-        if (!ReadEndpoint(endpoint_, v)) return E_FAIL;
-        *minimum = v.range[channel].minimum;
-        *maximum = v.range[channel].maximum;
-        *step = v.range[channel].step;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetLevel(UINT channel, float* level) override {
-        if (!level) return E_POINTER;
-        if (channel >= kEndpointChannels) return E_INVALIDARG;
-        HRESULT hr = Alive(endpoint_, generation_);
-        EndpointValues v;
-        if (SUCCEEDED(hr) && !ReadEndpoint(endpoint_, v)) hr = E_FAIL;
-        if (SUCCEEDED(hr)) *level = v.level[channel];
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE SetLevel(UINT channel, float level, LPCGUID context) override {
-        if (channel >= kEndpointChannels) return E_INVALIDARG;
-        HRESULT hr = Alive(endpoint_, generation_);
-        return FAILED(hr) ? hr : SetEndpointLevel(endpoint_, channel, level, context, OutOfRange::Clamp);
-    }
-    HRESULT STDMETHODCALLTYPE SetLevelUniform(float level, LPCGUID context) override {
-        HRESULT hr = Alive(endpoint_, generation_);
-        return FAILED(hr) ? hr : SetEndpointLevel(endpoint_, ~0u, level, context, OutOfRange::Clamp);
-    }
-    HRESULT STDMETHODCALLTYPE SetLevelAllChannels(float* levels, ULONG channels, LPCGUID context) override {
-        if (!levels) return E_POINTER;
-        if (channels != kEndpointChannels) return E_INVALIDARG;
-        HRESULT hr = Alive(endpoint_, generation_);
-        for (UINT ch = 0; ch < kEndpointChannels && SUCCEEDED(hr); ++ch) {
-            hr = SetEndpointLevel(endpoint_, ch, levels[ch], context, OutOfRange::Clamp);
-        }
-        return hr;
-    }
-
-private:
-    uint32_t endpoint_;
-    uint32_t generation_;
-};
-
-class MuteControl : public ComObject<IAudioMute> {
-public:
-    MuteControl(uint32_t endpoint, uint32_t generation) : endpoint_(endpoint), generation_(generation) {}
-
-    HRESULT STDMETHODCALLTYPE SetMute(BOOL mute, LPCGUID context) override {
-        HRESULT hr = Alive(endpoint_, generation_);
-        return FAILED(hr) ? hr : SetEndpointMute(endpoint_, mute, context);
-    }
-    HRESULT STDMETHODCALLTYPE GetMute(BOOL* mute) override {
-        if (!mute) return E_POINTER;
-        HRESULT hr = Alive(endpoint_, generation_);
-        EndpointValues v;
-        if (SUCCEEDED(hr) && !ReadEndpoint(endpoint_, v)) hr = E_FAIL;
-        if (SUCCEEDED(hr)) *mute = v.mute ? TRUE : FALSE;
-        return hr;
-    }
-
-private:
-    uint32_t endpoint_;
-    uint32_t generation_;
-};
-
-class InputSelector : public ComObject<IAudioInputSelector> {
-public:
-    explicit InputSelector(uint32_t generation) : generation_(generation) {}
-
-    HRESULT STDMETHODCALLTYPE GetSelection(UINT* id) override {
-        if (!id) return E_POINTER;
-        HRESULT hr = Alive(kDeviceLineIn, generation_);
-        SharedState* state = State();
-        if (SUCCEEDED(hr) && !state) hr = E_FAIL;
-        if (FAILED(hr)) return hr;
-        StateLock shared;
-        *id = Endpoints(*state).muxSelection;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSelection(UINT id, LPCGUID) override {
-        HRESULT hr = Alive(kDeviceLineIn, generation_);
-        return FAILED(hr) ? hr : SetRecordSelection(id);
-    }
-
-private:
-    uint32_t generation_;
-};
-
-class ControlInterface : public ComObject<IControlInterface> {
-public:
-    ControlInterface(const wchar_t* name, const IID& iid) : name_(name), iid_(iid) {}
-    HRESULT STDMETHODCALLTYPE GetName(LPWSTR* name) override {
-        if (!name) return E_POINTER;
-        *name = TaskString(name_);
-        return *name ? S_OK : E_OUTOFMEMORY;
-    }
-    HRESULT STDMETHODCALLTYPE GetIID(GUID* iid) override {
-        if (!iid) return E_POINTER;
-        *iid = iid_;
-        return S_OK;
-    }
-
-private:
-    const wchar_t* name_;
-    IID iid_;
-};
-
-class Part : public ComObject<IPart> {
-public:
-    Part(const PartRef& ref, uint32_t generation) : ref_(ref), generation_(generation), connector_(this) {}
-
-    bool IsConnector() const { return ref_.endpointConnector || ref_.Desc().type == Connector; }
-
-    HRESULT STDMETHODCALLTYPE GetName(LPWSTR* name) override {
-        if (!name) return E_POINTER;
-        *name = TaskString(ref_.endpointConnector ? Endpoint(ref_.endpoint).description : ref_.Desc().name);
-        return *name ? S_OK : E_OUTOFMEMORY;
-    }
-    HRESULT STDMETHODCALLTYPE GetLocalId(UINT* id) override {
-        if (!id) return E_POINTER;
-        *id = LocalId();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetGlobalId(LPWSTR* id) override {
-        if (!id) return E_POINTER;
-        *id = TaskString(GlobalId(ref_).c_str());
-        return *id ? S_OK : E_OUTOFMEMORY;
-    }
-    HRESULT STDMETHODCALLTYPE GetPartType(PartType* type) override {
-        if (!type) return E_POINTER;
-        *type = IsConnector() ? Connector : Subunit;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetSubType(GUID* subtype) override {
-        if (!subtype) return E_POINTER;
-        if (ref_.endpointConnector) {
-            *subtype = GUID_NULL;
-        } else {
-            *subtype = IsMuxTurnedToSum(ref_.Desc()) ? kNodeSum : *ref_.Desc().subtype;
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetControlInterfaceCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = ControlIid() ? 1 : 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetControlInterface(UINT index, IControlInterface** control) override {
-        if (!control) return E_POINTER;
-        *control = nullptr;
-        const IID* iid = ControlIid();
-        if (!iid || index != 0) return E_INVALIDARG;
-        return HandOut(new (std::nothrow) ControlInterface(ref_.Desc().name, *iid), control);
-    }
-    HRESULT STDMETHODCALLTYPE EnumPartsIncoming(IPartsList** parts) override { return Parts(true, parts); }
-    HRESULT STDMETHODCALLTYPE EnumPartsOutgoing(IPartsList** parts) override { return Parts(false, parts); }
-    HRESULT STDMETHODCALLTYPE GetTopologyObjects(IDeviceTopology** topology) override {
-        if (!topology) return E_POINTER;
-        *topology = nullptr;
-        return ref_.endpointConnector ? CreateTopology(true, ref_.endpoint, generation_, topology)
-                                      : CreateTopology(false, ref_.adapter, generation_, topology);
-    }
-    HRESULT STDMETHODCALLTYPE Activate(DWORD, REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        const IID* control = ControlIid();
-        if (!control || !IsEqualIID(iid, *control)) return E_NOINTERFACE;
-        HRESULT hr = PartAlive(ref_, generation_);
-        if (FAILED(hr)) return hr;
-        const PartDesc& d = ref_.Desc();
-        switch (d.control) {
-            case Control::Level:
-                return HandOut(new (std::nothrow) LevelControl(ControlEndpoint(ref_), generation_),
-                               reinterpret_cast<IAudioVolumeLevel**>(object));
-            case Control::Mute:
-                return HandOut(new (std::nothrow) MuteControl(ControlEndpoint(ref_), generation_),
-                               reinterpret_cast<IAudioMute**>(object));
-            case Control::Selector:
-                return HandOut(new (std::nothrow) InputSelector(generation_),
-                               reinterpret_cast<IAudioInputSelector**>(object));
-            case Control::None:
-                break;
-        }
-        return E_NOINTERFACE;
-    }
-    HRESULT STDMETHODCALLTYPE RegisterControlChangeCallback(REFGUID, IControlChangeNotify*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE UnregisterControlChangeCallback(IControlChangeNotify*) override { return E_NOTIMPL; }
-
-private:
-    void* Extra(REFIID iid) override {
-        return IsConnector() && IsEqualIID(iid, __uuidof(IConnector)) ? static_cast<IConnector*>(&connector_) : nullptr;
-    }
-
-    UINT LocalId() const { return ref_.endpointConnector ? kEndpointConnectorId : ref_.Desc().localId; }
-
-    static std::wstring GlobalId(const PartRef& ref) {
-        std::wstring device = ref.endpointConnector ? Endpoint(ref.endpoint).id : AdapterDeviceId(ref.adapter);
-        wchar_t id[16];
-        swprintf(id, 16, L"/%08x", ref.endpointConnector ? kEndpointConnectorId : ref.Desc().localId);
-        return device + id;
-    }
-
-    // The control this part carries, as things stand (the level fault takes the device's away).
-    const IID* ControlIid() const {
-        if (ref_.endpointConnector) return nullptr;
-        const PartDesc& d = ref_.Desc();
-        switch (d.control) {
-            case Control::Level: {
-                if (ref_.adapter == kDeviceAdapter) {
-                    SharedState* state = State();
-                    if (!state) return nullptr;
-                    StateLock shared;
-                    if (Endpoints(*state).noLevelControl) return nullptr;
-                }
-                return &__uuidof(IAudioVolumeLevel);
-            }
-            case Control::Mute:
-                return &__uuidof(IAudioMute);
-            case Control::Selector:
-                return IsMuxTurnedToSum(d) ? nullptr : &__uuidof(IAudioInputSelector);
-            case Control::None:
-                break;
-        }
-        return nullptr;
-    }
-
-    HRESULT Parts(bool incoming, IPartsList** parts) {
-        if (!parts) return E_POINTER;
-        *parts = nullptr;
-        if (ref_.endpointConnector) return E_NOTFOUND;  // nothing else in an endpoint's own topology
-        auto* list = new (std::nothrow) PartsList(ref_, incoming ? ref_.Desc().in : ref_.Desc().out, generation_);
-        if (!list) return E_OUTOFMEMORY;
-        if (list->Count() == 0) {
-            list->Release();
-            return E_NOTFOUND;
-        }
-        *parts = list;
-        return S_OK;
-    }
-
-    // The part at the other end of a connection: the adapter's bridge
-    // connector for an endpoint's connector and the other way round.
-    bool Peer(PartRef& peer) const {
-        if (ref_.endpointConnector) {
-            const EndpointDesc& e = Endpoint(ref_.endpoint);
-            peer = {false, ref_.endpoint, e.adapter, e.connectorPart};
-            return true;
-        }
-        int link = ref_.Desc().endpointLink;
-        if (link == kNone) return false;
-        peer = {true, static_cast<uint32_t>(link), 0, 0};
-        return true;
-    }
-
-    struct ConnectorFace : IConnector {
-        explicit ConnectorFace(Part* part) : owner_(part) {}
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-            return owner_->QueryInterface(iid, object);
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
-        ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
-        HRESULT STDMETHODCALLTYPE GetType(ConnectorType* type) override {
-            if (!type) return E_POINTER;
-            *type = owner_->ref_.endpointConnector ? Physical_Internal : owner_->ref_.Desc().connectorType;
-            return S_OK;
-        }
-        HRESULT STDMETHODCALLTYPE GetDataFlow(DataFlow* flow) override {
-            if (!flow) return E_POINTER;
-            const PartRef& r = owner_->ref_;
-            if (!r.endpointConnector) {
-                *flow = r.Desc().flow;
-                return S_OK;
-            }
-            const EndpointDesc& e = Endpoint(r.endpoint);
-            const bool wrong = e.ours && e.flow == eRender && CurrentTopology() == kTopologyWrongFlow;
-            *flow = (e.flow == eRender) != wrong ? In : Out;
-            return S_OK;
-        }
-        HRESULT STDMETHODCALLTYPE ConnectTo(IConnector*) override { return E_NOTIMPL; }
-        HRESULT STDMETHODCALLTYPE Disconnect() override { return E_NOTIMPL; }
-        HRESULT STDMETHODCALLTYPE IsConnected(BOOL* connected) override {
-            if (!connected) return E_POINTER;
-            PartRef peer;
-            *connected = owner_->Peer(peer) ? TRUE : FALSE;
-            return S_OK;
-        }
-        HRESULT STDMETHODCALLTYPE GetConnectedTo(IConnector** to) override {
-            if (!to) return E_POINTER;
-            *to = nullptr;
-            PartRef peer;
-            if (!owner_->Peer(peer)) return E_NOTFOUND;
-            HRESULT hr = PartAlive(owner_->ref_, owner_->generation_);
-            if (FAILED(hr)) return hr;
-            IPart* part = nullptr;
-            hr = CreatePart(peer, owner_->generation_, &part);
-            if (FAILED(hr)) return hr;
-            hr = part->QueryInterface(__uuidof(IConnector), reinterpret_cast<void**>(to));
-            part->Release();
-            return hr;
-        }
-        HRESULT STDMETHODCALLTYPE GetConnectorIdConnectedTo(LPWSTR* id) override {
-            if (!id) return E_POINTER;
-            *id = nullptr;
-            PartRef peer;
-            if (!owner_->Peer(peer)) return E_NOTFOUND;
-            *id = TaskString(GlobalId(peer).c_str());
-            return *id ? S_OK : E_OUTOFMEMORY;
-        }
-        HRESULT STDMETHODCALLTYPE GetDeviceIdConnectedTo(LPWSTR* id) override {
-            if (!id) return E_POINTER;
-            *id = nullptr;
-            PartRef peer;
-            if (!owner_->Peer(peer)) return E_NOTFOUND;
-            *id = TaskString(peer.endpointConnector ? Endpoint(peer.endpoint).id : AdapterDeviceId(peer.adapter).c_str());
-            return *id ? S_OK : E_OUTOFMEMORY;
-        }
-        Part* owner_;
-    };
-
-    PartRef ref_;
-    uint32_t generation_;
-    ConnectorFace connector_;
-};
+namespace {
 
 class Topology : public ComObject<IDeviceTopology> {
 public:
@@ -608,15 +211,13 @@ private:
     uint32_t generation_;
 };
 
-HRESULT CreatePart(const PartRef& ref, uint32_t generation, IPart** part) {
-    return HandOut(new (std::nothrow) Part(ref, generation), part);
-}
+}  // namespace
 
 HRESULT CreateTopology(bool endpointTopology, uint32_t id, uint32_t generation, IDeviceTopology** topology) {
     return HandOut(new (std::nothrow) Topology(endpointTopology, id, generation), topology);
 }
 
-}  // namespace
+}  // namespace topology
 
 uint32_t EndpointGeneration() {
     SharedState* state = State();
@@ -635,7 +236,7 @@ HRESULT CreateDeviceTopology(uint32_t endpoint, IDeviceTopology** topology) {
     if (!topology) return E_POINTER;
     *topology = nullptr;
     if (endpoint >= kEndpointCount) return E_INVALIDARG;
-    return CreateTopology(true, endpoint, EndpointGeneration(), topology);
+    return topology::CreateTopology(true, endpoint, EndpointGeneration(), topology);
 }
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 // The ASIO page on the real status block, created as a child of a test window.
 #include "device/AsioSettingsKey.h"
+#include "device/PanelWindow.h"
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
 #include "panel/PPageASIO.h"

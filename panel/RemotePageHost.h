@@ -3,7 +3,7 @@
 // values that survive a rebuild of the pages.
 #pragma once
 
-#include "RemotePanel.h"
+#include "remote/RemotePanel.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // dialog (windres reads this header too: #define lines only).
 #pragma once
 
-#include "panel/PanelIds.h"  // IDD_PAGE_REMOTE
+#include "PanelIds.h"  // IDD_PAGE_REMOTE
 
 #define IDD_NETWORK_SETTING 133
 

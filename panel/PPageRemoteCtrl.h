@@ -3,11 +3,12 @@
 // Control" group.
 #pragma once
 
-#include "AdapterList.h"
+#include "Dialog.h"
 #include "RemotePageHost.h"
-#include "RemoteProtocol.h"
-#include "UdpService.h"
-#include "panel/Dialog.h"
+
+#include "remote/AdapterList.h"
+#include "remote/RemoteProtocol.h"
+#include "remote/UdpService.h"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 // combo box of descriptions and an IP address control of the selection.
 #pragma once
 
-#include "AdapterList.h"
+#include "remote/AdapterList.h"
 
 #include <string>
 

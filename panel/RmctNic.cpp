@@ -2,7 +2,8 @@
 
 #include "AdapterTableUi.h"
 #include "RemoteControlIds.h"
-#include "RemoteIds.h"
+
+#include "remote/RemoteIds.h"
 
 #include <string>
 

@@ -2,8 +2,9 @@
 
 #include "AdapterTableUi.h"
 #include "RemoteControlIds.h"
-#include "RemoteIds.h"
 #include "RmctNic.h"
+
+#include "remote/RemoteIds.h"
 
 #include <commctrl.h>
 

@@ -1,7 +1,8 @@
 #include "AdapterTableUi.h"
 
-#include "UdpSend.h"
-#include "panel/Dialog.h"
+#include "Dialog.h"
+
+#include "remote/UdpSend.h"
 
 #include <commctrl.h>
 

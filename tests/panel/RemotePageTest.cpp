@@ -3,11 +3,11 @@
 // rebuild, adapter tables and the modal dialog. Loopback only.
 #include "tests/remote/FakeRemotePanel.h"
 
-#include "remote/PPageRemoteCtrl.h"
+#include "panel/PPageRemoteCtrl.h"
+#include "panel/RemoteControlIds.h"
+#include "panel/RmctNic.h"
 #include "remote/RemoteClient.h"
-#include "remote/RemoteControlIds.h"
 #include "remote/RemoteIds.h"
-#include "remote/RmctNic.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

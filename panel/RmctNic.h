@@ -2,9 +2,10 @@
 // picks the adapter whose address is shown and notified through.
 #pragma once
 
-#include "AdapterList.h"
-#include "UdpService.h"
-#include "panel/Dialog.h"
+#include "Dialog.h"
+
+#include "remote/AdapterList.h"
+#include "remote/UdpService.h"
 
 #include <memory>
 

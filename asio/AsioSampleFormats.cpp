@@ -1,0 +1,120 @@
+// The driver object's rates, formats and channels: the DSD host rates and
+// the frame rates they run at, the rate records in use, and what the host
+// asks and sets of rates and channels.
+#include "AsioSample.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int32_t kDsdHostRates[3] = {kDsd64Rate, kDsd128Rate, kDsd256Rate};
+constexpr int32_t kDsdFrameRates[3] = {kDsd64FrameRate, kDsd128FrameRate, kDsd256FrameRate};
+
+}  // namespace
+
+int32_t CAsioSample::DsdIndex() const {
+    for (int i = 0; i < 3; ++i) {
+        if (m_hostRate == kDsdHostRates[i]) return i;
+    }
+    return -1;
+}
+
+bool CAsioSample::IsDsdHostRate() const { return DsdIndex() >= 0; }
+
+void CAsioSample::SelectCurrentRecords() {
+    for (int d = 0; d < 2; ++d) {
+        if (RateRecord* record = RecordOfRate(m_records[d], m_streamRate)) m_current[d] = record;
+    }
+}
+
+ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
+    int32_t inputs = m_current[kCaptureDirection] ? m_current[kCaptureDirection]->channelCount : 0;
+    int32_t outputs = m_current[kRenderDirection] ? m_current[kRenderDirection]->channelCount : 0;
+    if (numInputChannels) *numInputChannels = inputs;
+    if (numOutputChannels) *numOutputChannels = outputs;
+    return inputs || outputs ? ASE_OK : ASE_NotPresent;
+}
+
+ASIOError CAsioSample::canSampleRate(ASIOSampleRate sampleRate) {
+    int32_t rate = sampleRate >= 0 && sampleRate < 2147483647.0 ? static_cast<int32_t>(sampleRate) : 0;
+    for (int i = 0; i < 3; ++i) {
+        if (rate != kDsdHostRates[i]) continue;
+        if (!OwnsBlock() || !(m_block.ReadOr(&StatusBlockLayout::supporBitsPerSample, 0) & kWidthFlag32)) {
+            return ASE_NoClock;
+        }
+        rate = kDsdFrameRates[i];
+    }
+    RateRecord* render = RecordOfRate(m_records[kRenderDirection], rate);
+    RateRecord* capture = RecordOfRate(m_records[kCaptureDirection], rate);
+    bool renderChannels = render && render->valid && render->channelCount > 0;
+    bool captureChannels = capture && capture->valid && capture->channelCount > 0;
+    return renderChannels || captureChannels ? ASE_OK : ASE_NotPresent;
+}
+
+ASIOError CAsioSample::getSampleRate(ASIOSampleRate* sampleRate) {
+    ASIOError error = getChannels(nullptr, nullptr);
+    if (!sampleRate) return error;
+    if (m_streamRate == 0) {
+        *sampleRate = 0.0;
+        return ASE_NoClock;
+    }
+    *sampleRate = IsDsdHostRate() ? m_hostRate : m_streamRate;
+    return ASE_OK;
+}
+
+ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
+    ASIOError error = canSampleRate(sampleRate);
+    if (error != ASE_OK) return error;
+    int32_t rate = static_cast<int32_t>(sampleRate);
+    bool changed = false;
+    if (rate != m_hostRate) {
+        m_hostRate = rate;
+        changed = true;
+    }
+    int32_t wanted = rate;
+    for (int i = 0; i < 3; ++i) {
+        if (rate == kDsdHostRates[i]) wanted = kDsdFrameRates[i];
+    }
+    // DSD forces 32-bit slots; a PCM rate runs at the configured width again.
+    if (!IsDsdHostRate() && m_configuredWidth && m_sampleWidth != m_configuredWidth) {
+        m_sampleWidth = m_configuredWidth;
+        Publish(&StatusBlockLayout::streamWidth, static_cast<uint32_t>(m_sampleWidth));
+    }
+    if (wanted != m_streamRate || changed) {
+        m_streamRate = wanted;
+        Publish(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted));
+        SelectCurrentRecords();
+        // Only a host with buffers has callbacks to hear it; without buffers the
+        // next createBuffers opens the pins at the new rate.
+        if (m_state == kDriverPrepared || m_state == kDriverRunning) {
+            if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(static_cast<ASIOSampleRate>(wanted));
+            if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+            InterlockedExchange(&m_rateChanged, 1);
+        }
+    }
+    return ASE_OK;
+}
+
+ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
+    if (!info) return ASE_InvalidParameter;
+    int32_t inputs = 0, outputs = 0;
+    ASIOError error = getChannels(&inputs, &outputs);
+    if (error != ASE_OK) return error;
+    bool input = info->isInput != ASIOFalse;
+    if (info->channel < 0 || info->channel >= (input ? inputs : outputs)) return ASE_InvalidParameter;
+    RateRecord* record = m_current[input ? kCaptureDirection : kRenderDirection];
+    ChannelSlot* slot = ChannelOf(record, info->channel);
+    if (!slot) return ASE_NotPresent;
+    info->isActive = slot->active && slot->pinSlot->opened ? ASIOTrue : ASIOFalse;
+    info->channelGroup = static_cast<int32_t>(slot->pinSlot->pin->PinId());
+    if (IsDsdHostRate()) {
+        info->type = ASIOSTDSDInt8MSB1;
+        m_sampleWidth = 32;
+        if (m_block.Write(&StatusBlockLayout::streamWidth, 32)) m_block.MarkChanged();
+    } else {
+        info->type = m_sampleWidth == 24 ? ASIOSTInt24LSB : m_sampleWidth == 32 ? ASIOSTInt32LSB : ASIOSTInt16LSB;
+    }
+    snprintf(info->name, sizeof(info->name), "%s_%s_%s", m_deviceName, input ? "IN" : "OUT",
+             info->channel == 0 ? "L" : "R");
+    return ASE_OK;
+}
