@@ -166,10 +166,10 @@ inline __attribute__((always_inline)) void GroupRows(const uint8_t* const* s, in
 // Every frame's twelve bytes of a group go out in one 16-byte store whose
 // spare four a later store overwrites: the next group's of the same frame,
 // or the next frame's first group's when frames go out in order (the loop
-// leaves two frames after its last step). With one or two groups the rows
-// of all groups are held and frames go out in order; with more, groups go
-// out one after another and the last one's bytes exactly, since they would
-// reach into the next frame's first group, already written.
+// leaves two frames after its last step). With one group frames go out in
+// order; with several (eight channels have their own kernel below), groups
+// go out one after another and the last one's bytes exactly, since they
+// would reach into the next frame's first group, already written.
 template <int kGroups, bool kScan>
 int32_t InterleaveGroups(uint8_t* out, int32_t stride, const uint8_t* const* s, int32_t groupCount, int32_t frames,
                          const MarkerPattern* patterns, bool* clean) {
@@ -195,18 +195,11 @@ int32_t InterleaveGroups(uint8_t* out, int32_t stride, const uint8_t* const* s, 
     // The high halves' loads reach into the tenth frame.
     for (; f + 10 <= frames; f += 8) {
         uint8_t* to = out + f * stride;
-        if (kGroups == 1 || kGroups == 2) {
-            __m256i rows[2][4];
-            GroupRows<kScan>(s, f, spread, compact, group[0], rows[0]);
-            if (kGroups == 2) GroupRows<kScan>(s + 4, f, spread, compact, group[1], rows[1]);
-            for (int i = 0; i < 4; ++i) {
-                Store16(to + i * stride, _mm256_castsi256_si128(rows[0][i]));
-                if (kGroups == 2) Store16(to + i * stride + 12, _mm256_castsi256_si128(rows[1][i]));
-            }
-            for (int i = 0; i < 4; ++i) {
-                Store16(to + (i + 4) * stride, _mm256_extracti128_si256(rows[0][i], 1));
-                if (kGroups == 2) Store16(to + (i + 4) * stride + 12, _mm256_extracti128_si256(rows[1][i], 1));
-            }
+        if (kGroups == 1) {
+            __m256i rows[4];
+            GroupRows<kScan>(s, f, spread, compact, group[0], rows);
+            for (int i = 0; i < 4; ++i) Store16(to + i * stride, _mm256_castsi256_si128(rows[i]));
+            for (int i = 0; i < 4; ++i) Store16(to + (i + 4) * stride, _mm256_extracti128_si256(rows[i], 1));
             continue;
         }
         for (int32_t g = 0; g < groups; ++g) {
@@ -234,6 +227,51 @@ int32_t InterleaveGroups(uint8_t* out, int32_t stride, const uint8_t* const* s, 
     return f;
 }
 
+// Eight channels, 4 frames a step: channels 0-3 in the low halves, 4-7 in
+// the high ones, so that a transposed row holds one frame's eight samples;
+// packed to twelve bytes a half and joined to the frame's 24 bytes, it goes
+// out in one 32-byte store whose spare eight the next frame's overwrites
+// (the loop leaves two frames after its last step). With the scan, byte 2
+// of lane c is channel c's marker in every row.
+template <bool kScan>
+int32_t InterleaveEight(uint8_t* out, const uint8_t* const* s, int32_t frames, const MarkerPattern* patterns,
+                        bool* clean) {
+    const Tables& t = TheTables();
+    const __m256i spread = Wide(t.spread), compact = Wide(t.compact);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    __m256i expected[4] = {};
+    for (int i = 0; kScan && i < 4; ++i) {
+        int32_t lane[8];
+        for (int c = 0; c < 8; ++c) lane[c] = patterns[c].bytes[i] << 16;
+        expected[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lane));
+    }
+    __m256i differ = _mm256_setzero_si256();
+    int32_t f = 0;
+    for (; f + 6 <= frames; f += 4) {
+        const int32_t at = 3 * f;
+        __m256i r0 = _mm256_shuffle_epi8(Load2(s[0] + at, s[4] + at), spread);
+        __m256i r1 = _mm256_shuffle_epi8(Load2(s[1] + at, s[5] + at), spread);
+        __m256i r2 = _mm256_shuffle_epi8(Load2(s[2] + at, s[6] + at), spread);
+        __m256i r3 = _mm256_shuffle_epi8(Load2(s[3] + at, s[7] + at), spread);
+        Transpose4(r0, r1, r2, r3);
+        if (kScan) {
+            const __m256i x01 = _mm256_or_si256(_mm256_xor_si256(r0, expected[0]), _mm256_xor_si256(r1, expected[1]));
+            const __m256i x23 = _mm256_or_si256(_mm256_xor_si256(r2, expected[2]), _mm256_xor_si256(r3, expected[3]));
+            differ = _mm256_or_si256(differ, _mm256_or_si256(x01, x23));
+        }
+        uint8_t* to = out + 24 * f;
+        Store32(to, _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r0, compact), join));
+        Store32(to + 24, _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r1, compact), join));
+        Store32(to + 48, _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r2, compact), join));
+        Store32(to + 72, _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r3, compact), join));
+    }
+    if (kScan) {
+        const auto same = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
+        for (int c = 0; c < 8; ++c) clean[c] = (same >> (4 * c + 2)) & 1;
+    }
+    return f;
+}
+
 }  // namespace
 }  // namespace packet_copy
 
@@ -258,8 +296,8 @@ void Avx2Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sourc
                         : InterleaveGroups<1, false>(packet, stride, sources, 1, frames, scan, clean);
         }
         if (channels == 8) {
-            return scan ? InterleaveGroups<2, true>(packet, stride, sources, 2, frames, scan, clean)
-                        : InterleaveGroups<2, false>(packet, stride, sources, 2, frames, scan, clean);
+            return scan ? InterleaveEight<true>(packet, sources, frames, scan, clean)
+                        : InterleaveEight<false>(packet, sources, frames, scan, clean);
         }
         return scan ? InterleaveGroups<0, true>(packet, stride, sources, channels / 4, frames, scan, clean)
                     : InterleaveGroups<0, false>(packet, stride, sources, channels / 4, frames, scan, clean);
