@@ -14,6 +14,7 @@ constexpr DWORD kWatchPeriodMs = 10;
 struct ClientEntry {
     IMMNotificationClient* client;
     bool active[kEndpointCount];
+    uint32_t generation;  // the device's removals this client has heard of
 };
 
 struct VolumeEntry {
@@ -36,6 +37,7 @@ INIT_ONCE g_once = INIT_ONCE_STATIC_INIT;
 struct Snapshot {
     bool active[kEndpointCount];
     EndpointValues values[kEndpointCount];
+    uint32_t generation;
 };
 
 bool TakeSnapshot(Snapshot& s) {
@@ -46,6 +48,7 @@ bool TakeSnapshot(Snapshot& s) {
         s.active[i] = EndpointActive(*state, i);
         s.values[i] = Endpoints(*state).endpoint[i];
     }
+    s.generation = state->generation;
     return true;
 }
 
@@ -68,15 +71,26 @@ void Notify(IAudioEndpointVolumeCallback* callback, const EndpointValues& v) {
 // under the registry's lock, so an unregistration waits for a delivery in
 // progress and nothing follows it. (A callback may unregister itself: the
 // lock is re-entrant and the loops re-check their bounds.)
+// A device unplugged and plugged again between two looks still reads as a
+// removal and an arrival: its endpoints went away and came back.
 void Deliver(Registry& r, const Snapshot& s) {
     EnterCriticalSection(&r.lock);
     for (size_t c = 0; c < r.clients.size(); ++c) {
+        const bool removed = r.clients[c].generation != s.generation;
+        r.clients[c].generation = s.generation;
         for (uint32_t i = 0; i < kEndpointCount && c < r.clients.size(); ++i) {
             ClientEntry& entry = r.clients[c];
+            IMMNotificationClient* client = entry.client;
+            if (removed && Endpoint(i).ours && entry.active[i] && s.active[i]) {
+                client->OnDeviceStateChanged(Endpoint(i).id, DEVICE_STATE_NOTPRESENT);
+                if (c < r.clients.size() && r.clients[c].client == client) {
+                    client->OnDeviceStateChanged(Endpoint(i).id, DEVICE_STATE_ACTIVE);
+                }
+                continue;
+            }
             if (entry.active[i] == s.active[i]) continue;
             entry.active[i] = s.active[i];
-            entry.client->OnDeviceStateChanged(Endpoint(i).id,
-                                               s.active[i] ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT);
+            client->OnDeviceStateChanged(Endpoint(i).id, s.active[i] ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT);
         }
     }
     for (size_t n = 0; n < r.volumes.size(); ++n) {
@@ -128,7 +142,7 @@ HRESULT RegisterEndpointClient(IMMNotificationClient* client) {
     Registry* r = Get();
     HRESULT hr = E_OUTOFMEMORY;
     if (r) {
-        ClientEntry entry = {client, {}};
+        ClientEntry entry = {client, {}, s.generation};
         for (uint32_t i = 0; i < kEndpointCount; ++i) entry.active[i] = s.active[i];
         r->clients.push_back(entry);
         SetEvent(r->wake);

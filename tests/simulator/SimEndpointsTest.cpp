@@ -26,6 +26,7 @@ public:
     std::atomic<bool> unregistered{false};
     std::atomic<DWORD> thread{0};
     std::atomic<DWORD> lastState{0};
+    std::atomic<int> arrivals{0};
 
     std::atomic<LONG> refs{1};
 
@@ -41,6 +42,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD state) override {
         lastState = state;
+        if (state == DEVICE_STATE_ACTIVE) ++arrivals;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
@@ -197,6 +199,13 @@ TEST_F(SimEndpoints, NotificationsComeOnTheDevicesThreadAndStopAtUnregistration)
     ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_NOTPRESENT; }));
     sim::Plug();
     ASSERT_TRUE(WaitFor([&] { return listener.lastState == DEVICE_STATE_ACTIVE; }));
+    // Unplugged and plugged again before the device's thread looks: still an
+    // arrival, which a panel waiting for its endpoint needs.
+    const int arrivals = listener.arrivals;
+    sim::Unplug();
+    sim::Plug();
+    ASSERT_TRUE(WaitFor([&] { return listener.arrivals > arrivals; }));
+    EXPECT_EQ(DEVICE_STATE_ACTIVE, listener.lastState.load());
 
     // A registration holds the callback and its endpoint volume.
     EXPECT_EQ(2, listener.refs.load());
