@@ -42,9 +42,9 @@ private:
     UINT count_ = 0;
 };
 
-class Part : public ComObject<IPart> {
+class PartObject : public ComObject<IPart> {
 public:
-    Part(const PartRef& ref, uint32_t generation) : ref_(ref), generation_(generation), connector_(this) {}
+    PartObject(const PartRef& ref, uint32_t generation) : ref_(ref), generation_(generation), connector_(this) {}
 
     bool IsConnector() const { return ref_.endpointConnector || ref_.Desc().type == Connector; }
 
@@ -89,8 +89,8 @@ public:
         if (!iid || index != 0) return E_INVALIDARG;
         return CreateControlInterface(ref_.Desc().name, *iid, control);
     }
-    HRESULT STDMETHODCALLTYPE EnumPartsIncoming(IPartsList** parts) override { return Parts(true, parts); }
-    HRESULT STDMETHODCALLTYPE EnumPartsOutgoing(IPartsList** parts) override { return Parts(false, parts); }
+    HRESULT STDMETHODCALLTYPE EnumPartsIncoming(IPartsList** parts) override { return Neighbours(true, parts); }
+    HRESULT STDMETHODCALLTYPE EnumPartsOutgoing(IPartsList** parts) override { return Neighbours(false, parts); }
     HRESULT STDMETHODCALLTYPE GetTopologyObjects(IDeviceTopology** topology) override {
         if (!topology) return E_POINTER;
         *topology = nullptr;
@@ -161,7 +161,7 @@ private:
         return nullptr;
     }
 
-    HRESULT Parts(bool incoming, IPartsList** parts) {
+    HRESULT Neighbours(bool incoming, IPartsList** parts) {
         if (!parts) return E_POINTER;
         *parts = nullptr;
         if (ref_.endpointConnector) return E_NOTFOUND;  // nothing else in an endpoint's own topology
@@ -190,7 +190,7 @@ private:
     }
 
     struct ConnectorFace : IConnector {
-        explicit ConnectorFace(Part* part) : owner_(part) {}
+        explicit ConnectorFace(PartObject* part) : owner_(part) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
             return owner_->QueryInterface(iid, object);
         }
@@ -251,7 +251,7 @@ private:
             *id = TaskString(peer.endpointConnector ? Endpoint(peer.endpoint).id : AdapterDeviceId(peer.adapter).c_str());
             return *id ? S_OK : E_OUTOFMEMORY;
         }
-        Part* owner_;
+        PartObject* owner_;
     };
 
     PartRef ref_;
@@ -262,7 +262,7 @@ private:
 }  // namespace
 
 HRESULT CreatePart(const PartRef& ref, uint32_t generation, IPart** part) {
-    return HandOut(new (std::nothrow) Part(ref, generation), part);
+    return HandOut(new (std::nothrow) PartObject(ref, generation), part);
 }
 
 }  // namespace sim::topology
