@@ -1,21 +1,19 @@
 #include "BaselinePlay.h"
 
+#include "HostOutputs.h"
 #include "WakeBaseline.h"
 
-#include "simulator/TestPattern.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
 constexpr double kSliceSeconds = 1;
-constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kMaxOutputs = 64;
 
 // The callbacks carry no context: one session per process.
@@ -38,22 +36,7 @@ Session g_session;
 
 void FillOutputs(int32_t index) {
     Session& s = g_session;
-    const unsigned bits = s.dsd ? 32 : s.bytes * 8;
-    const unsigned bytes = bits / 8;
-    const int32_t samples = s.dsd ? s.buffer / 32 : s.buffer;
-    const double step = 2 * kPi * 1000.0 / s.rate;  // 1 kHz at half scale
-    const double scale = std::ldexp(0.5, static_cast<int>(bits) - 1);
-    for (const ASIOBufferInfo& info : s.infos) {
-        auto* half = static_cast<uint8_t*>(info.buffers[index]);
-        for (int32_t f = 0; f < samples; ++f) {
-            const uint32_t value = s.sine ? static_cast<uint32_t>(static_cast<int32_t>(
-                                                std::lround(std::sin(s.phase + f * step) * scale)))
-                                          : TestPattern::Sample(info.channelNum, s.frame + f, bits);
-            TestPattern::Store(half + f * bytes, value, bytes);
-        }
-    }
-    if (s.sine) s.phase = std::fmod(s.phase + samples * step, 2 * kPi);
-    s.frame += static_cast<uint64_t>(samples);
+    host::FillOutputs(s.infos, index, {s.dsd, s.sine, s.bytes, s.rate, s.buffer}, &s.frame, &s.phase);
 }
 
 void OnSwitch(int32_t index) {
@@ -76,9 +59,7 @@ void RateChanged(ASIOSampleRate) {}
 
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
-    case kAsioSelectorSupported:
-        return value == kAsioEngineVersion || value == kAsioResetRequest || value == kAsioResyncRequest ||
-               value == kAsioSupportsTimeInfo || value == kAsioOverload;
+    case kAsioSelectorSupported: return host::SelectorSupported(value);
     case kAsioEngineVersion: return 2;
     case kAsioResetRequest: ++g_session.resetRequests; return 1;
     case kAsioResyncRequest:

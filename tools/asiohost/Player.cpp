@@ -1,5 +1,6 @@
 #include "Player.h"
 
+#include "HostOutputs.h"
 #include "SwitchTiming.h"
 
 #include "simulator/TestPattern.h"
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr int kMaxChannels = 64;
-constexpr double kPi = 3.14159265358979323846;
 
 // The callbacks carry no context: one player per process.
 struct Session {
@@ -52,38 +52,7 @@ double NowMs() {
 
 void FillOutputs(int32_t index) {
     Session& s = g_session;
-    if (s.dsd) {
-        const int32_t groups = s.buffer / 32;
-        for (const ASIOBufferInfo& info : s.infos) {
-            if (info.isInput) continue;
-            auto* half = static_cast<uint8_t*>(info.buffers[index]);
-            for (int32_t g = 0; g < groups; ++g) {
-                TestPattern::Store(half + g * 4, TestPattern::Sample(info.channelNum, s.frame + g, 32), 4);
-            }
-        }
-        s.frame += groups;
-        return;
-    }
-    const unsigned bits = s.bytes * 8;
-    for (const ASIOBufferInfo& info : s.infos) {
-        if (info.isInput) continue;
-        auto* half = static_cast<uint8_t*>(info.buffers[index]);
-        if (s.sine) {
-            // 1 kHz at half scale.
-            const double step = 2 * kPi * 1000.0 / s.rate;
-            const double scale = std::ldexp(0.5, static_cast<int>(bits) - 1);
-            for (int32_t f = 0; f < s.buffer; ++f) {
-                auto value = static_cast<int32_t>(std::lround(std::sin(s.phase + f * step) * scale));
-                TestPattern::Store(half + f * s.bytes, static_cast<uint32_t>(value), s.bytes);
-            }
-        } else {
-            for (int32_t f = 0; f < s.buffer; ++f) {
-                TestPattern::Store(half + f * s.bytes, TestPattern::Sample(info.channelNum, s.frame + f, bits), s.bytes);
-            }
-        }
-    }
-    if (s.sine) s.phase = std::fmod(s.phase + s.buffer * 2 * kPi * 1000.0 / s.rate, 2 * kPi);
-    s.frame += static_cast<uint64_t>(s.buffer);
+    host::FillOutputs(s.infos, index, {s.dsd, s.sine, s.bytes, s.rate, s.buffer}, &s.frame, &s.phase);
 }
 
 void CheckInputs(int32_t index) {
@@ -131,9 +100,7 @@ void RateChanged(ASIOSampleRate) { ++g_session.rateChanges; }
 
 int32_t Message(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
-    case kAsioSelectorSupported:
-        return value == kAsioEngineVersion || value == kAsioResetRequest || value == kAsioResyncRequest ||
-               value == kAsioSupportsTimeInfo || value == kAsioOverload;
+    case kAsioSelectorSupported: return host::SelectorSupported(value);
     case kAsioEngineVersion: return 2;
     case kAsioResetRequest: ++g_session.resetRequests; return 1;
     case kAsioResyncRequest: ++g_session.resyncRequests; return 1;
