@@ -4,10 +4,12 @@
 // capture packets with it. Wine's timed waits wake a fraction of a
 // millisecond late, so the thread wakes a little early and finishes each wait
 // by yielding until the deadline.
+#include "SimDevice.h"
 #include "SimObjects.h"
 
 #include <ks.h>
 
+#include <cstring>
 #include <vector>
 
 namespace sim {
@@ -54,29 +56,20 @@ uint32_t DsdMode(const SharedState& state, const PinInstance& pin) {
 void FollowMode(PinInstance& pin, uint32_t mode) {
     if (mode == pin.dsd) return;
     pin.dsd = mode;
-    for (auto& checker : pin.checker) {
-        if (!checker.locked) continue;
-        ++checker.breaks;
-        checker.locked = false;
-    }
+    pin.check.Reanchor();
 }
 
-void Play(PinInstance& pin, const KSSTREAM_HEADER& header, uint32_t frames, Stream* stream) {
-    unsigned bytes = pin.bits / 8;
-    unsigned channels = pin.channels < kMaxChannels ? pin.channels : kMaxChannels;
-    const auto* data = static_cast<const uint8_t*>(header.Data);
-    for (uint32_t f = 0; f < frames; ++f) {
-        const uint8_t* frame = data + static_cast<size_t>(f) * pin.blockAlign;
-        for (unsigned c = 0; c < channels; ++c) {
-            pin.checker[c].Check(c, TestPattern::Load(frame + c * bytes, bytes), pin.bits);
-        }
-    }
+// Plays what was taken at submission; a buffer that changed since is a fault
+// of the sender (on the device it would not be heard).
+void Play(PinInstance& pin, const Packet& packet, uint32_t slot, Stream* stream) {
+    const std::vector<uint8_t>& taken = pin.taken[slot];
+    const bool changed = packet.bytes && std::memcmp(taken.data(), packet.header->Data, packet.bytes) != 0;
+    pin.check.Play(taken.data(), packet.frames, pin.blockAlign);
     if (!stream) return;
-    for (unsigned c = 0; c < channels; ++c) {
-        stream->channel[c].frames += frames;
-        stream->channel[c].breaks = pin.checker[c].breaks;
-        stream->channel[c].locked = pin.checker[c].locked ? 1 : 0;
-    }
+    if (changed) ++stream->changedPackets;
+    unsigned channels = pin.channels < kMaxChannels ? pin.channels : kMaxChannels;
+    for (unsigned c = 0; c < channels; ++c) stream->channel[c].frames += packet.frames;
+    pin.check.Publish(*stream);
 }
 
 uint32_t Record(PinInstance& pin, KSSTREAM_HEADER& header, Stream* stream) {
@@ -188,7 +181,8 @@ void WakeClock() {
 
 void CompleteHead(PinInstance& pin, LONG status) {
     if (!pin.count) return;
-    Packet packet = pin.queue[pin.head];
+    const uint32_t slot = pin.head;
+    Packet packet = pin.queue[slot];
     Pop(pin);
     SharedState* state = State();
     Stream* stream = state && pin.pinId < kMaxPins && state->streams[pin.pinId].ownerPid == GetCurrentProcessId()
@@ -196,13 +190,14 @@ void CompleteHead(PinInstance& pin, LONG status) {
                          : nullptr;
     ULONG moved = 0;
     if (status == 0) {
+        if (state) ActOnDueReports(*state);
         if (!pin.desc.Capture()) FollowMode(pin, state ? DsdMode(*state, pin) : 0);
         if (stream) stream->dsd = pin.dsd;
         if (pin.desc.Capture()) {
             moved = Record(pin, *packet.header, stream);
             packet.header->DataUsed = moved;
         } else {
-            Play(pin, *packet.header, packet.frames, stream);
+            Play(pin, packet, slot, stream);
             moved = packet.header->DataUsed;
         }
         pin.chainTime = pin.headDeadline;

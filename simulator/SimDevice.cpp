@@ -114,6 +114,8 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
         uint32_t pendFault = property ? config.pendProperties : kPendNever;
         if (IsRemoved(*object)) {
             error = ERROR_DEVICE_NOT_CONNECTED;
+        } else if (object->overlapped && !overlapped) {
+            error = ERROR_INVALID_PARAMETER;  // an overlapped handle takes no request without its OVERLAPPED
         } else if (pendFault == kPendThenFail) {
             error = ERROR_GEN_FAILURE;  // the request is never acted on
         } else if (stream && config.failStreams) {
@@ -231,12 +233,15 @@ const DeviceApiTable kTable = {
 };
 
 void ClearCounters(SharedState& state) {
+    ActOnDueReports(state, true);
     state.reportCount = 0;
+    state.reportsActedOn = 0;
     std::memset(state.reports, 0, sizeof(state.reports));
     state.markerReports = 0;
     for (Stream& stream : state.streams) {
         stream.queued = stream.completed = stream.cancelled = stream.underruns = stream.bytes = 0;
         stream.partialPackets = 0;
+        stream.takes = stream.startFaults = stream.leadFaults = stream.markerFaults = stream.changedPackets = 0;
         std::memset(stream.channel, 0, sizeof(stream.channel));
     }
 }
@@ -263,6 +268,7 @@ void Unplug() {
     bool was;
     {
         StateLock shared;
+        ActOnDueReports(*state, true);
         was = state->present != 0;
         if (was) {
             state->present = 0;
@@ -285,6 +291,7 @@ void ResetDevice() {
     bool was;
     {
         StateLock shared;
+        ActOnDueReports(*state, true);
         was = state->present != 0;
         state->config = DefaultConfig();
         state->present = 1;

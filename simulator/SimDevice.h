@@ -19,5 +19,8 @@ void Unplug();
 void ResetDevice();
 // Clears the report log and the stream counters only.
 void ClearLog();
+// The mode reports (DSD mode, DSD markers) whose time has come take effect;
+// all of them when all is set. Readers of the device's mode call it first.
+void ActOnDueReports(SharedState& state, bool all = false);
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include "SimHid.h"
 
+#include "SimDevice.h"
 #include "SimGuids.h"
 #include "SimObjects.h"
 #include "endpoints/Endpoints.h"
@@ -22,7 +23,13 @@ struct Preparsed {
     USHORT usagePage;
 };
 
-void ActOn(SharedState& state, const BYTE* r) {
+// The device's firmware acts on a mode report a few milliseconds after the
+// write returns (the USB transfer, then the mode switch); volume keys act at once.
+constexpr uint64_t kModeReportLatency = 3 * 10000;  // 100 ns units
+
+bool IsModeReport(const BYTE* r) { return r[0] == 0 && (r[1] == 0xF5 || r[1] == 0xF6 || r[1] == 0xF7 || r[1] == 0xF8) && r[2] == 0x21; }
+
+void ActOnMode(SharedState& state, const BYTE* r) {
     // DSD mode: F5/F6/F7 '!' '2'/'3'/'4' value, 0x2E on and 0x08 off.
     static const BYTE kDsdCommand[3] = {0xF5, 0xF6, 0xF7};
     static const uint32_t kDsdMode[3] = {64, 128, 256};
@@ -36,9 +43,11 @@ void ActOn(SharedState& state, const BYTE* r) {
     if (r[1] == 0xF8 && r[2] == 0x21 && r[3] == 0x35) {
         state.markerState = r[4];
         ++state.markerReports;
-        return;
     }
-    if (r[1] == 0xF6 && r[2] == 0x61) {
+}
+
+void ActOnKey(SharedState& state, const BYTE* r) {
+    if (r[0] == 0 && r[1] == 0xF6 && r[2] == 0x61) {
         if (r[3] == 1) ++state.volumeSteps;
         if (r[3] == 2) --state.volumeSteps;
         if (r[3] == 1 || r[3] == 2) StepRenderLevel(state, r[3] == 1 ? 1 : -1);
@@ -134,14 +143,32 @@ DWORD ReceiveReport(const BYTE* report, DWORD length) {
     BYTE bytes[kReportBytes] = {};
     std::memcpy(bytes, report, length < kReportBytes ? length : kReportBytes);
     StateLock shared;
+    // A report about to leave the log is acted on first, due or not.
+    if (state->reportCount - state->reportsActedOn >= kReportLogSize) {
+        const Report& oldest = state->reports[state->reportsActedOn % kReportLogSize];
+        if (IsModeReport(oldest.data)) ActOnMode(*state, oldest.data);
+        ++state->reportsActedOn;
+    }
     Report& entry = state->reports[state->reportCount % kReportLogSize];
     entry.time = NowFileTime();
     entry.length = length;
     entry.pid = GetCurrentProcessId();
     std::memcpy(entry.data, bytes, sizeof(bytes));
     ++state->reportCount;
-    if (bytes[0] == 0) ActOn(*state, bytes);
+    ActOnKey(*state, bytes);
     return ERROR_SUCCESS;
+}
+
+void ActOnDueReports(SharedState& state, bool all) {
+    if (state.reportsActedOn == state.reportCount) return;
+    StateLock shared;
+    const uint64_t now = NowFileTime();
+    while (state.reportsActedOn != state.reportCount) {
+        const Report& report = state.reports[state.reportsActedOn % kReportLogSize];
+        if (!all && report.time + kModeReportLatency > now) break;
+        if (IsModeReport(report.data)) ActOnMode(state, report.data);
+        ++state.reportsActedOn;
+    }
 }
 
 }  // namespace sim

@@ -16,7 +16,8 @@ BOOLEAN WINAPI SimHidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* dat
 BOOLEAN WINAPI SimHidD_FreePreparsedData(PHIDP_PREPARSED_DATA data);
 NTSTATUS WINAPI SimHidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps);
 
-// A report written to the device's HID interface: logged and acted on.
+// A report written to the device's HID interface: logged; volume keys act at
+// once, mode reports (DSD mode, DSD markers) a few milliseconds later.
 DWORD ReceiveReport(const BYTE* report, DWORD length);
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include "SimKs.h"
 
+#include "SimDevice.h"
 #include "SimGuids.h"
 #include "device/SupportedDevices.h"
 
@@ -181,7 +182,16 @@ DWORD CheckFormat(const Config& config, const PinDesc& pin, const KSDATAFORMAT* 
         if (!SameGuid(extensible->SubFormat, kSubtypePcm)) return ERROR_NO_MATCH;
         validBits = extensible->Samples.wValidBitsPerSample;
         channelMask = extensible->dwChannelMask;
+        // One speaker position per channel, or none at all (direct out).
+        unsigned positions = 0;
+        for (DWORD mask = channelMask; mask; mask &= mask - 1) ++positions;
+        if (channelMask != 0 && positions != wave->nChannels) {
+            return ERROR_NO_MATCH;
+        }
     } else if (wave->wFormatTag != WAVE_FORMAT_PCM) {
+        return ERROR_NO_MATCH;
+    } else if (wave->nChannels > 2 || wave->wBitsPerSample > 16) {
+        // The plain form describes at most stereo 16-bit audio; more needs the extensible form.
         return ERROR_NO_MATCH;
     }
     channels = wave->nChannels;
@@ -197,6 +207,15 @@ DWORD CheckFormat(const Config& config, const PinDesc& pin, const KSDATAFORMAT* 
     return ERROR_SUCCESS;
 }
 
+bool CarriesDop(const PinInstance& pin) {
+    return !pin.desc.Capture() && pin.bits >= 24 && (pin.rate == 176400 || pin.rate == 352800);
+}
+
+void BeginTake(PinInstance& pin) {
+    SharedState* state = State();
+    pin.check.Begin(pin.channels, pin.bits, CarriesDop(pin), state ? state->config.leadPackets : kDefaultLeadPackets);
+}
+
 // One step of STOP, ACQUIRE, PAUSE, RUN (or back).
 void EnterState(PinInstance& pin, ULONG next) {
     pin.state = next;
@@ -210,11 +229,7 @@ void EnterState(PinInstance& pin, ULONG next) {
     }
     if (next == KSSTATE_STOP) {
         CancelAll(pin, kStatusCancelled);
-        for (auto& checker : pin.checker) {
-            const uint64_t breaks = checker.breaks;  // counted over the pin's life, like its frames
-            checker.Reset();
-            checker.breaks = breaks;
-        }
+        BeginTake(pin);
         pin.captureFrame = 0;
     }
     SharedState* state = State();
@@ -253,11 +268,17 @@ DWORD QueueStream(PinInstance& pin, bool write, void* out, DWORD outSize, OVERLA
     if (pin.count == kPacketQueueSize) return ERROR_NO_SYSTEM_RESOURCES;
 
     ULONG bytes = write ? header->DataUsed : header->FrameExtent;
-    Packet packet = {header, overlapped, bytes / pin.blockAlign, 0};
+    Packet packet = {header, overlapped, bytes / pin.blockAlign, 0, write ? bytes : 0};
     packet.duration = static_cast<int64_t>(packet.frames) * TicksPerSecond() / pin.rate;
     overlapped->Internal = kStatusPending;
     overlapped->InternalHigh = 0;
-    pin.queue[(pin.head + pin.count) % kPacketQueueSize] = packet;
+    const uint32_t slot = (pin.head + pin.count) % kPacketQueueSize;
+    if (write) {
+        std::vector<uint8_t>& taken = pin.taken[slot];
+        if (taken.size() < bytes) taken.resize(bytes);  // grows once; kept for the pin's life
+        if (bytes) std::memcpy(taken.data(), header->Data, bytes);
+    }
+    pin.queue[slot] = packet;
     ++pin.count;
     if (pin.running && pin.count == 1) {
         int64_t now = Now();
@@ -279,6 +300,7 @@ void VendorStatus(BYTE (&reply)[72]) {
     std::memset(reply, 0, sizeof(reply));
     SharedState* state = State();
     if (!state) return;
+    ActOnDueReports(*state);
     ULONG words[18] = {};
     words[0] = sizeof(reply);
     words[1] = kVelmorVendorId;
@@ -388,6 +410,7 @@ DWORD CreatePin(HANDLE filterHandle, const KSPIN_CONNECT* connect, HANDLE* pinHa
         delete pin;
         return error;
     }
+    BeginTake(*pin);
     // One instance per pin, across every process.
     {
         StateLock shared;

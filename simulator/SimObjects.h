@@ -4,14 +4,15 @@
 // by one process-wide lock, shared with the device clock.
 #pragma once
 
+#include "RenderCheck.h"
 #include "SimModel.h"
 #include "SimState.h"
-#include "TestPattern.h"
 
 #include <windows.h>
 #include <ks.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace sim {
 
@@ -22,6 +23,7 @@ struct Packet {
     OVERLAPPED* overlapped;
     uint32_t frames;
     int64_t duration;          // performance-counter ticks the packet plays for
+    uint32_t bytes;            // render: DataUsed at submission
 };
 
 constexpr uint32_t kPacketQueueSize = 64;
@@ -44,7 +46,10 @@ struct PinInstance {
     uint32_t count = 0;
     int64_t headDeadline = 0;
     uint32_t dsd = 0;          // mode the device read the last render packet in (0: PCM)
-    TestPattern::Checker checker[kMaxChannels];
+    RenderCheck check;
+    // Render data as it was when each queue slot's packet was submitted: the
+    // platform takes it then, so later writes to the buffer are not heard.
+    std::vector<uint8_t> taken[kPacketQueueSize];
     uint64_t captureFrame = 0;
 };
 

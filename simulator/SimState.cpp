@@ -97,6 +97,7 @@ Config DefaultConfig() {
     c.maxBits = 32;
     c.vendorReplyLength = kDefaultVendorReplyLength;
     c.hidOutputLength = kDefaultHidOutputLength;
+    c.leadPackets = kDefaultLeadPackets;
     return c;
 }
 

@@ -13,7 +13,7 @@
 namespace sim {
 
 constexpr uint32_t kStateMagic = 0x56534D31;  // "VSM1"
-constexpr uint32_t kStateVersion = 2;
+constexpr uint32_t kStateVersion = 3;
 constexpr uint32_t kMaxPins = 8;
 constexpr uint32_t kMaxChannels = 8;
 constexpr uint32_t kReportLogSize = 128;
@@ -21,6 +21,8 @@ constexpr uint32_t kReportBytes = 64;
 constexpr uint32_t kMaxNotifyWindows = 16;
 constexpr uint32_t kDefaultHidOutputLength = 64;
 constexpr uint32_t kDefaultVendorReplyLength = 72;
+// A take begins with the two silent packets the driver queues ahead of the host's first half.
+constexpr uint32_t kDefaultLeadPackets = 2;
 
 enum Model : uint32_t {
     kModelR6 = 0,       // render, line-in capture, S/PDIF capture
@@ -59,13 +61,18 @@ struct Config {
     uint32_t pendProperties;       // PendFault
     uint32_t sizeQueryInsufficient;// 1: size queries answered "insufficient buffer", not "more data"
     uint32_t failStreams;          // 1: stream requests fail at once, as with a full queue
+    uint32_t leadPackets;          // silent packets a take must begin with (the driver's lead-in, 2)
 };
 
+// Render faults are counted in runs: a stretch of bad samples of one kind is one.
 struct ChannelCounters {
     uint64_t frames;               // frames received (render) or delivered (capture)
-    uint64_t breaks;               // samples off the test pattern after lock-on
-    uint32_t locked;               // 1 once the pattern was found
+    uint64_t breaks;               // runs of samples off the test pattern, of any kind
+    uint32_t locked;               // 1 once the channel carried its pattern in this take
     uint32_t reserved;
+    uint64_t gaps;                 // runs of silence after the channel began
+    uint64_t channelFaults;        // runs of another channel's samples
+    uint64_t offsetFaults;         // runs of the channel's pattern at other frames
 };
 
 // One pin instance; index = pin id.
@@ -87,6 +94,14 @@ struct Stream {
     uint64_t cancelled;            // packets ended by stop, reset, close or removal
     uint64_t underruns;            // times the device ran dry while running
     uint64_t bytes;                // data bytes moved
+    uint64_t takes;                // takes that carried sound (RUN after STOP)
+    uint64_t startFaults;          // takes whose first sound was not frame 0
+    uint64_t leadFaults;           // takes whose sound began after other than the lead-in
+    uint64_t markerFaults;         // runs of DSD-over-PCM frames with wrong markers
+    uint64_t changedPackets;       // packets whose data changed after they were submitted
+    uint64_t leadFrames;           // silent frames before the sound of the last take
+    uint32_t firstFrame;           // pattern frame the last take's sound began with
+    uint32_t dop;                  // 1 while the take carries DSD over PCM
     ChannelCounters channel[kMaxChannels];
 };
 
@@ -116,6 +131,8 @@ struct SharedState {
     uint32_t markerReports;        // DSD-marker reports received
     int32_t volumeSteps;           // volume key presses, + and -
     uint32_t lastVolumeKey;        // 0 released, 1 up, 2 down
+    uint32_t reportsActedOn;       // mode reports take effect a little after their write
+    uint32_t reserved2;
     Config config;
     uint32_t reportCount;          // reports received since reset; log keeps the last 128
     uint32_t reserved;

@@ -1,10 +1,12 @@
 // The deterministic test signal the virtual device checks render data
 // against and delivers as capture data; the reference host plays the same.
 //
-// Channel c, frame n, width w bits: the low w bits of n * kStep + Offset(c),
-// stored little-endian in w / 8 bytes. kStep is odd, so a single sample tells
-// its frame number (modulo 2^w): a checker can lock on at any point, and after
-// a glitch it falls back in step at the next sample. Frame 0 is never zero on
+// Channel c, frame n, width w bits: the low w bits of n * Step(c) + Offset(c),
+// stored little-endian in w / 8 bytes. Every step is odd, so a single sample
+// tells its frame number (modulo 2^w): a checker can lock on at any point, and
+// after a glitch it falls back in step at the next sample. Each channel has its
+// own step, so a channel that carries another's samples never reads as a
+// shifted copy of its own: it breaks at every sample. Frame 0 is never zero on
 // any channel, so leading silence is told apart from the pattern's start.
 //
 // DSD uses the 32-bit form: 32 one-bit samples of a channel are the four
@@ -17,26 +19,42 @@
 namespace TestPattern {
 
 constexpr uint32_t kStep = 0x9E3779B1u;
+// Even, and no multiple of it below 2^15 vanishes modulo 2^16: the channels'
+// steps differ at every width.
+constexpr uint32_t kChannelStepDelta = 0x6A3C5E92u;
+
+constexpr uint32_t Step(unsigned channel) { return kStep + kChannelStepDelta * channel; }
 
 constexpr uint32_t Inverse(uint32_t odd) {
     uint32_t x = odd;  // Newton's iteration doubles the correct bits each step
     for (int i = 0; i < 5; ++i) x *= 2u - odd * x;
     return x;
 }
-constexpr uint32_t kStepInverse = Inverse(kStep);
-static_assert(kStep * kStepInverse == 1u, "step must be invertible");
+static_assert(Step(0) * Inverse(Step(0)) == 1u && Step(7) * Inverse(Step(7)) == 1u, "steps must be invertible");
 
 constexpr uint32_t Mask(unsigned bits) { return bits >= 32 ? 0xFFFFFFFFu : ((1u << bits) - 1u); }
 
 constexpr uint32_t Offset(unsigned channel) { return 0x6B5A0000u + 0x0101u * (channel + 1u); }
 
 constexpr uint32_t Sample(unsigned channel, uint64_t frame, unsigned bits) {
-    return (static_cast<uint32_t>(frame) * kStep + Offset(channel)) & Mask(bits);
+    return (static_cast<uint32_t>(frame) * Step(channel) + Offset(channel)) & Mask(bits);
 }
 
 // The frame number (modulo 2^bits) a sample value stands for.
 constexpr uint32_t FrameOf(unsigned channel, uint32_t value, unsigned bits) {
-    return ((value - Offset(channel)) * kStepInverse) & Mask(bits);
+    return ((value - Offset(channel)) * Inverse(Step(channel))) & Mask(bits);
+}
+
+// DSD over PCM (24- or 32-bit frames at 176400 or 352800 Hz): the most
+// significant byte is the marker, 0x05 on even frames and 0xFA on odd ones;
+// the 16 bits below it carry Sample(c, n, 16); a 32-bit frame's low byte is 0.
+constexpr uint8_t kDopMarkerEven = 0x05;
+constexpr uint8_t kDopMarkerOdd = 0xFA;
+
+constexpr uint8_t DopMarker(uint64_t frame) { return (frame & 1) ? kDopMarkerOdd : kDopMarkerEven; }
+
+constexpr uint32_t DopSample(unsigned channel, uint64_t frame, unsigned bits) {
+    return ((static_cast<uint32_t>(DopMarker(frame)) << 16 | Sample(channel, frame, 16)) << (bits - 24)) & Mask(bits);
 }
 
 inline void Store(uint8_t* at, uint32_t value, unsigned bytes) {

@@ -51,9 +51,39 @@ switch_parent='HKLM\Software\Velmor'
 switch_key='HKLM\Software\Velmor\VelmorR5R6'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmorR5R6'
 
+# What the test saved and made, kept in a fixed folder while it runs: a run
+# that was killed (CTest's timeout) leaves it, and the next run puts the
+# prefix back from it before it starts.
+saved=$root/build/installer-test-saved
+saved_win="Z:$(tr / '\\' <<<"$saved")"
+persist() {
+  [ -d "$saved" ] && declare -p saved_keys saved_values made_clsids made_clsids32 parents_before temp_before \
+    hung >"$saved/state.sh" 2>/dev/null
+  return 0
+}
+
 failures=0
-pass() { echo "ok: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; persist; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); persist; }
+
+# Every program the test waits for has its own bound, well inside CTest's,
+# so that a hang fails its step by name and the cleanup still runs.
+started=$SECONDS
+budget=540  # and 300 s more for the cleanup: inside CTest's 900
+bounded() {  # SECONDS STEP COMMAND...: the command's status, 124 when it overran
+  local limit=$1 step=$2 left=$((budget - (SECONDS - started)))
+  shift 2
+  [ "$left" -lt "$limit" ] && limit=$left
+  [ "$limit" -lt 5 ] && limit=5
+  timeout -k 5 "$limit" "$@"
+  local status=$?
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "FAIL: $step did not end within $limit s"
+    failures=$((failures + 1))
+    return 124
+  fi
+  return "$status"
+}
 expect_eq() {  # WHAT ACTUAL EXPECTED
   if [ "$2" == "$3" ]; then pass "$1"; else fail "$1: '$2', expected '$3'"; fi
 }
@@ -63,39 +93,39 @@ expect() {  # WHAT COMMAND...
 }
 
 # ---------------------------------------------------------------- registry
+reg() { bounded 60 "reg $1 $2" "$wine" reg "$@"; }
 # reg_value KEY NAME VIEW: the value's data as reg prints it; status 1 when missing.
 reg_value() {
   local out line
-  out=$("$wine" reg query "$1" /v "$2" /reg:"$3" 2>/dev/null | tr -d '\r') || return 1
+  out=$(reg query "$1" /v "$2" /reg:"$3" 2>/dev/null | tr -d '\r') || return 1
   line=$(grep -m1 -F "    $2    REG_" <<<"$out") || return 1
   sed -E 's/^.*    REG_[A-Z_]+    //' <<<"$line"
 }
 reg_default() {  # KEY VIEW
   local out
-  out=$("$wine" reg query "$1" /ve /reg:"$2" 2>/dev/null | tr -d '\r') || return 1
+  out=$(reg query "$1" /ve /reg:"$2" 2>/dev/null | tr -d '\r') || return 1
   grep -m1 -F 'REG_SZ' <<<"$out" | sed -E 's/^.*    REG_SZ    //'
 }
-key_exists() { "$wine" reg query "$1" /reg:"$2" >/dev/null 2>&1; }
+key_exists() { reg query "$1" /reg:"$2" >/dev/null 2>&1; }
 key_absent() { ! key_exists "$@"; }
 value_absent() { ! reg_value "$@" >/dev/null; }
 
 # Keys saved before the test and put back after it: NAME KEY VIEW.
-saved=$(mktemp -d)
-saved_win="Z:$(tr / '\\' <<<"$saved")"
 saved_keys=()
 save_key() {
   saved_keys+=("$1|$2|$3")
+  persist
   if key_exists "$2" "$3"; then
-    "$wine" reg export "$2" "$saved_win\\$1.reg" /y /reg:"$3" >/dev/null 2>&1 || fail "saving $2"
+    reg export "$2" "$saved_win\\$1.reg" /y /reg:"$3" >/dev/null 2>&1 || fail "saving $2"
   fi
 }
 restore_keys() {
   local entry name key view
   for entry in "${saved_keys[@]}"; do
     IFS='|' read -r name key view <<<"$entry"
-    "$wine" reg delete "$key" /f /reg:"$view" >/dev/null 2>&1
+    reg delete "$key" /f /reg:"$view" >/dev/null 2>&1
     if [ -f "$saved/$name.reg" ]; then
-      "$wine" reg import "$saved_win\\$name.reg" /reg:"$view" >/dev/null 2>&1 || echo "installer_test: could not restore $key" >&2
+      reg import "$saved_win\\$name.reg" /reg:"$view" >/dev/null 2>&1 || echo "installer_test: could not restore $key" >&2
     fi
   done
 }
@@ -105,7 +135,8 @@ restore_keys() {
 saved_values=()
 save_value() {
   saved_values+=("$1|$2|$3|$4")
-  "$wine" reg export "$2" "$saved_win\\$1-key.reg" /y /reg:"$4" >/dev/null 2>&1 || return 0
+  persist
+  reg export "$2" "$saved_win\\$1-key.reg" /y /reg:"$4" >/dev/null 2>&1 || return 0
   iconv -f UTF-16 -t UTF-8 "$saved/$1-key.reg" | tr -d '\r' | awk -v name="\"$3\"=" '
     NR == 1 { header = $0; next }
     /^\[/ { sections++; if (sections == 1) section = $0; next }
@@ -120,9 +151,9 @@ restore_values() {
   local entry name key value view
   for entry in "${saved_values[@]}"; do
     IFS='|' read -r name key value view <<<"$entry"
-    "$wine" reg delete "$key" /v "$value" /f /reg:"$view" >/dev/null 2>&1
+    reg delete "$key" /v "$value" /f /reg:"$view" >/dev/null 2>&1
     if [ -f "$saved/$name.reg" ]; then
-      "$wine" reg import "$saved_win\\$name.reg" /reg:"$view" >/dev/null 2>&1 || echo "installer_test: could not restore $key $value" >&2
+      reg import "$saved_win\\$name.reg" /reg:"$view" >/dev/null 2>&1 || echo "installer_test: could not restore $key $value" >&2
     fi
   done
 }
@@ -142,8 +173,19 @@ existed_before() {
   return 1
 }
 
+# The Linux processes of the installed panel (Wine shows the Windows command line).
+win_panel_exe="$win_panel_dir\\VelmorR5R6ACPL.exe"
+panel_pids() {
+  local f
+  for f in /proc/[0-9]*/cmdline; do
+    [ -O "$f" ] && tr '\0' ' ' <"$f" 2>/dev/null | grep -qF "$win_panel_exe" && basename "$(dirname "$f")"
+  done
+}
+hung=""
+
 cleanup() {
   local clsid d pid
+  budget=$((SECONDS - started + 300))
   # A panel an installation or uninstallation failed to end.
   for pid in $(panel_pids) $hung; do kill "$pid" 2>/dev/null; done
   # Whatever an uninstallation left (none when it worked).
@@ -152,12 +194,12 @@ cleanup() {
   for d in "$driver_parent" "$panel_parent" "$shortcut_dir"; do
     existed_before "$d" || rm -rf "$d"
   done
-  "$wine" reg delete "$uninstall_key" /f /reg:32 >/dev/null 2>&1
+  reg delete "$uninstall_key" /f /reg:32 >/dev/null 2>&1
   for clsid in "${made_clsids[@]}"; do
-    "$wine" reg delete "HKCR\\CLSID\\$clsid" /f /reg:64 >/dev/null 2>&1
+    reg delete "HKCR\\CLSID\\$clsid" /f /reg:64 >/dev/null 2>&1
   done
   for clsid in "${made_clsids32[@]}"; do
-    "$wine" reg delete "HKCR\\CLSID\\$clsid" /f /reg:32 >/dev/null 2>&1
+    reg delete "HKCR\\CLSID\\$clsid" /f /reg:32 >/dev/null 2>&1
   done
   restore_keys
   restore_values
@@ -170,11 +212,22 @@ cleanup() {
   rm -rf "$saved"
 }
 
+if [ -f "$saved/state.sh" ]; then
+  echo "note: an earlier run was ended half way; putting back what it changed"
+  # shellcheck source=/dev/null
+  source "$saved/state.sh"
+  cleanup
+  budget=$((SECONDS - started + 540))
+fi
+rm -rf "$saved"
+mkdir -p "$saved"
 if key_exists "$uninstall_key" 32; then
   echo "FAIL: the software is already installed in $prefix; uninstall it first"
+  rm -rf "$saved"
   exit 1
 fi
 mapfile -t temp_before < <(list_temp)
+persist
 save_key asio "$asio_key" 64
 original_clsid=$(reg_value "$driver_key" CLSID 64 || true)
 if [ -n "$original_clsid" ]; then
@@ -193,12 +246,12 @@ trap cleanup EXIT
 
 # ---------------------------------------------------------------- steps
 run_setup() {
-  "$wine" "$setup" /S "$@" >/dev/null 2>&1
+  bounded 300 "the installer ($*)" "$wine" "$setup" /S "$@" >/dev/null 2>&1
 }
 # The uninstaller hands over to a copy of itself and returns at once; its
 # last step removes the panel's folder.
 run_uninstall() {
-  "$wine" "$panel_dir/Uninstall.exe" /S "$@" >/dev/null 2>&1 || return 1
+  bounded 120 "the uninstaller ($*)" "$wine" "$panel_dir/Uninstall.exe" /S "$@" >/dev/null 2>&1 || return 1
   local waited=0
   while [ -e "$panel_dir" ] || { ! existed_before "$panel_parent" && [ -e "$panel_parent" ]; }; do
     [ "$waited" -ge 300 ] && return 1
@@ -207,14 +260,6 @@ run_uninstall() {
   done
   sleep 2
 }
-# The Linux processes of the installed panel (Wine shows the Windows command line).
-win_panel_exe="$win_panel_dir\\VelmorR5R6ACPL.exe"
-panel_pids() {
-  local f
-  for f in /proc/[0-9]*/cmdline; do
-    [ -O "$f" ] && tr '\0' ' ' <"$f" 2>/dev/null | grep -qF "$win_panel_exe" && basename "$(dirname "$f")"
-  done
-}
 panel_running() { [ -n "$(panel_pids)" ]; }
 panel_ended() { ! panel_running; }
 # The driver's controlPanel starts the installed panel; its window is up once
@@ -222,7 +267,7 @@ panel_ended() { ! panel_running; }
 # while the first one runs on.
 start_panel() {
   VELMOR_DEVICE=simulated VELMOR_SIM_INSTANCE=installer-test \
-    "$wine" "$bin64/asiohost.exe" controlpanel VelmorR5R6 >/dev/null 2>&1 || return 1
+    bounded 120 "asiohost controlpanel" "$wine" "$bin64/asiohost.exe" controlpanel VelmorR5R6 >/dev/null 2>&1 || return 1
   local waited=0
   until panel_running; do
     [ "$waited" -ge 120 ] && return 1
@@ -231,15 +276,14 @@ start_panel() {
   done
   [ "$emulated" -eq 1 ] && return 0
   VELMOR_DEVICE=simulated VELMOR_SIM_INSTANCE=installer-test \
-    timeout 180 "$wine" "$panel_dir/VelmorR5R6ACPL.exe" >/dev/null 2>&1 || return 1
+    bounded 180 "a second panel" "$wine" "$panel_dir/VelmorR5R6ACPL.exe" >/dev/null 2>&1 || return 1
   panel_running
 }
-hung=""
 hung_ended() { case "$(ps -o stat= -p "$hung" 2>/dev/null)" in "" | Z*) return 0 ;; *) return 1 ;; esac; }
 registered_clsid() { reg_value "$driver_key" CLSID 64; }
 registered_clsid32() { reg_value "$driver_key" CLSID 32; }
 listed_driver() {  # the line of "asiohost list" for VelmorR5R6
-  "$wine" "$bin64/asiohost.exe" list 2>/dev/null | tr -d '\r' | grep '^VelmorR5R6 '
+  bounded 120 "asiohost list" "$wine" "$bin64/asiohost.exe" list 2>/dev/null | tr -d '\r' | grep '^VelmorR5R6 '
 }
 same_file() { cmp -s "$1" "$2"; }
 
@@ -317,8 +361,8 @@ if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
 fi
 
 # The user's own settings, which installing and uninstalling keep.
-"$wine" reg add "$settings_key" /v BufferSize /t REG_DWORD /d 200 /f >/dev/null 2>&1
-"$wine" reg add "$settings_key" /v BitsPerSample /t REG_DWORD /d 24 /f >/dev/null 2>&1
+reg add "$settings_key" /v BufferSize /t REG_DWORD /d 200 /f >/dev/null 2>&1
+reg add "$settings_key" /v BitsPerSample /t REG_DWORD /d 24 /f >/dev/null 2>&1
 
 echo "== silent installation, default pages, with the virtual device"
 run_setup /VIRTUALDEVICE=1
@@ -332,7 +376,8 @@ fi
 
 echo "== the installed driver, loaded by a host from its folder"
 probe_installed() {
-  VELMOR_DEVICE=simulated VELMOR_SIM_INSTANCE=installer-test "$wine" "$bin64/asiohost.exe" probe VelmorR5R6 >/dev/null 2>&1
+  VELMOR_DEVICE=simulated VELMOR_SIM_INSTANCE=installer-test \
+    bounded 120 "asiohost probe" "$wine" "$bin64/asiohost.exe" probe VelmorR5R6 >/dev/null 2>&1
 }
 expect "asiohost probe with the installed virtual device" probe_installed
 
@@ -375,8 +420,9 @@ third_clsid32=$(registered_clsid32 || true)
 [ -n "$third_clsid" ] && made_clsids+=("$third_clsid")
 rm -f "$driver_dir/VelmorR5R6ASIO.dll"
 # A panel that does not answer the exit command: its process is ended.
-"$wine" "$bin64/hung_panel.exe" >/dev/null 2>&1 </dev/null &
+timeout -k 5 300 "$wine" "$bin64/hung_panel.exe" >/dev/null 2>&1 </dev/null &
 hung=$!
+persist
 sleep 2
 expect "uninstaller ran" run_uninstall /KEEPSETTINGS=0
 expect "the hung panel was ended" hung_ended
@@ -391,7 +437,7 @@ cp "$bin64/VelmorR5R6Sim.dll" "$saved/broken/"
 echo "not a DLL" >"$saved/broken/VelmorR5R6ASIO.dll"
 if makensis -V1 -INPUTCHARSET UTF8 -DBIN64="$saved/broken" -DBIN32="$bin32" \
     -DOUTFILE="$saved/broken/VelmorR5R6Setup.exe" "$root/installer/VelmorR5R6.nsi" >/dev/null; then
-  "$wine" "$saved/broken/VelmorR5R6Setup.exe" /S >/dev/null 2>&1
+  bounded 300 "the broken driver's installer" "$wine" "$saved/broken/VelmorR5R6Setup.exe" /S >/dev/null 2>&1
   expect_eq "installer exit code" "$?" 3
   expect "no registration" key_absent "$driver_key" 64
   expect "uninstaller written" test -f "$panel_dir/Uninstall.exe"

@@ -244,11 +244,19 @@ TEST_F(SimFilter, MalformedPropertyRequestsGetThePlatformsErrors) {
     // A pin property without its pin id, and a request shorter than a KSPROPERTY.
     EXPECT_EQ(DWORD(ERROR_INVALID_USER_BUFFER),
               Property(filter, sim::kPropSetPin, KSPROPERTY_PIN_DATAFLOW, KSPROPERTY_TYPE_GET, &value, 4));
+    OVERLAPPED overlapped = {};
     KSPROPERTY shortRequest = {};
-    EXPECT_FALSE(Api().DeviceIoControl(filter, IOCTL_KS_PROPERTY, &shortRequest, 8, &value, 4, &got, nullptr));
+    EXPECT_FALSE(Api().DeviceIoControl(filter, IOCTL_KS_PROPERTY, &shortRequest, 8, &value, 4, &got, &overlapped));
     EXPECT_EQ(DWORD(ERROR_INVALID_USER_BUFFER), GetLastError());
-    EXPECT_FALSE(Api().DeviceIoControl(filter, IOCTL_KS_WRITE_STREAM, nullptr, 0, nullptr, 0, &got, nullptr));
+    EXPECT_FALSE(Api().DeviceIoControl(filter, IOCTL_KS_WRITE_STREAM, nullptr, 0, nullptr, 0, &got, &overlapped));
     EXPECT_EQ(DWORD(ERROR_INVALID_FUNCTION), GetLastError());
+    // A handle opened for overlapped requests takes none without its OVERLAPPED.
+    KSP_PIN request = {};
+    request.Property.Set = sim::kPropSetPin;
+    request.Property.Id = KSPROPERTY_PIN_CTYPES;
+    request.Property.Flags = KSPROPERTY_TYPE_GET;
+    EXPECT_FALSE(Api().DeviceIoControl(filter, IOCTL_KS_PROPERTY, &request, sizeof(request), &value, 4, &got, nullptr));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
 
     // After removal the handle is dead, and after closing it is no handle at all.
     sim::Unplug();
@@ -342,14 +350,25 @@ TEST_F(SimHid, InterfacesListASiblingAndForeignOnesBeforeTheDevice) {
 TEST_F(SimHid, ReportsAreLoggedWithTimeAndSwitchTheDsdMode) {
     HANDLE hid = OpenDeviceHid();
     ASSERT_NE(INVALID_HANDLE_VALUE, hid);
+    // Mode reports take effect a little after the write, in the order written.
+    auto settle = [&] {
+        for (int i = 0; i < 1000 && state->reportsActedOn != state->reportCount; ++i) {
+            Sleep(1);
+            sim::ActOnDueReports(*state);
+        }
+    };
     uint64_t before = sim::NowFileTime();
     EXPECT_EQ(DWORD(0), Send(hid, 0xF5, 0x21, 0x32, 0x2E));
+    EXPECT_EQ(0u, state->dsdMode) << "acted on inside the write";
+    settle();
     EXPECT_EQ(64u, state->dsdMode);
     EXPECT_EQ(DWORD(0), Send(hid, 0xF6, 0x21, 0x33, 0x08));  // another mode's "off" leaves DSD64 on
+    settle();
     EXPECT_EQ(64u, state->dsdMode);
     EXPECT_EQ(DWORD(0), Send(hid, 0xF5, 0x21, 0x32, 0x08));
-    EXPECT_EQ(0u, state->dsdMode);
     EXPECT_EQ(DWORD(0), Send(hid, 0xF8, 0x21, 0x35, 0x01));
+    settle();
+    EXPECT_EQ(0u, state->dsdMode);
     EXPECT_EQ(1u, state->markerState);
     EXPECT_EQ(1u, state->markerReports);
     EXPECT_EQ(DWORD(0), Send(hid, 0xF6, 0x61, 0x01, 0x00));

@@ -118,7 +118,7 @@ std::vector<BYTE> ConnectBuffer(ULONG pinId, const PinFormat& f) {
     if (f.extensible) {
         wave->Format.cbSize = 22;
         wave->Samples.wValidBitsPerSample = f.validBits ? f.validBits : f.bits;
-        wave->dwChannelMask = 3;
+        wave->dwChannelMask = f.channelMask != ~0u ? f.channelMask : (1u << f.channels) - 1;
         wave->SubFormat = sim::kSubtypePcm;
     }
     return buffer;

@@ -52,6 +52,7 @@ struct PinFormat {
     WORD validBits = 0;   // 0: same as bits
     WORD channels = 2;
     bool extensible = true;
+    DWORD channelMask = ~0u;  // ~0: the first `channels` speaker positions
 };
 // KSPIN_CONNECT + KSDATAFORMAT + wave format, as the driver builds it.
 std::vector<BYTE> ConnectBuffer(ULONG pinId, const PinFormat& format);

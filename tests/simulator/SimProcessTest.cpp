@@ -49,10 +49,15 @@ private:
         const unsigned frameBytes = m_format.channels * m_format.bits / 8;
         std::unique_ptr<Packet> packets[4];
         uint64_t next = 0;
+        unsigned lead = sim::kDefaultLeadPackets;  // silent, as a take begins
         for (auto& p : packets) {
             p = std::make_unique<Packet>(frames * frameBytes);
-            FillPattern(p->data, next, frames, m_format.channels, m_format.bits);
-            next += frames;
+            if (lead) {
+                --lead;
+            } else {
+                FillPattern(p->data, next, frames, m_format.channels, m_format.bits);
+                next += frames;
+            }
             p->Queue(m_pin, true);
         }
         SetState(m_pin, KSSTATE_RUN);
@@ -77,14 +82,19 @@ TEST_F(SimProcesses, ToolAndAnotherProgramSeeTheStreamOfThisOne) {
     format.rate = 96000;
     format.bits = 24;
     Player player(format);
-    Sleep(300);
+    // Until the device has heard the pattern on both channels (a busy machine may take a while).
+    for (int i = 0; i < 1000 && !(state->streams[0].completed >= 4 && state->streams[0].channel[1].locked); ++i) Sleep(10);
+    ASSERT_TRUE(state->streams[0].channel[1].locked) << "the device never heard the pattern";
 
     ChildResult status = RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" status");
     ASSERT_EQ(0u, status.exitCode) << status.output;
     EXPECT_NE(std::string::npos, status.output.find("stream 0 render open state RUN rate 96000 bits 24 valid 24 channels 2"))
         << status.output;
     EXPECT_NE(std::string::npos, status.output.find("stream 0 channel 1 frames ")) << status.output;
-    EXPECT_NE(std::string::npos, status.output.find("breaks 0 locked yes")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("breaks 0 gaps 0 channel 0 offset 0 locked yes")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("stream 0 takes 1 first-frame 0 lead-frames 1920 dop no\n"))
+        << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("stream 0 faults none\n")) << status.output;
 
     ChildResult json = RunChild("\"" + SiblingProgram("velmor-sim.exe") + "\" status --json");
     EXPECT_NE(std::string::npos, json.output.find("\"state\":\"RUN\",\"rate\":96000,\"bits\":24")) << json.output;
@@ -112,7 +122,11 @@ TEST_F(SimProcesses, ToolSetsRequestFaultsAndShowsPartialPackets) {
     state->streams[0].completed = 1;
     state->streams[0].channels = 2;
     state->streams[0].partialPackets = 3;
+    state->streams[0].channel[1].breaks = 2;
+    state->streams[0].channel[1].channelFaults = 2;
+    state->streams[0].startFaults = 1;
     ChildResult status = tool("status");
+    EXPECT_NE(std::string::npos, status.output.find("stream 0 faults channel 2, start 1, break 2\n")) << status.output;
     EXPECT_NE(std::string::npos, status.output.find("fault pend-properties answer\n")) << status.output;
     EXPECT_NE(std::string::npos, status.output.find("fault size-query-insufficient on\n")) << status.output;
     EXPECT_NE(std::string::npos, status.output.find("underruns 0 partial 3\n")) << status.output;
@@ -120,6 +134,7 @@ TEST_F(SimProcesses, ToolSetsRequestFaultsAndShowsPartialPackets) {
     EXPECT_NE(std::string::npos, json.output.find("\"pend_properties\":\"answer\",\"size_query_insufficient\":true"))
         << json.output;
     EXPECT_NE(std::string::npos, json.output.find("\"partial_packets\":3")) << json.output;
+    EXPECT_NE(std::string::npos, json.output.find("\"faults\":{\"channel\":2,\"start\":1,\"break\":2}")) << json.output;
 
     EXPECT_EQ(0u, tool("reset").exitCode);
     EXPECT_EQ(sim::kPendNever, state->config.pendProperties);

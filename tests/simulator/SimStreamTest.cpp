@@ -51,8 +51,11 @@ TEST_F(SimStream, EightRenderPacketsCompleteInOrderAtThePacketRateAndPassTheChec
         ASSERT_TRUE(packets[i]->Wait(5000)) << "packet " << i;
         EXPECT_EQ(0, static_cast<LONG>(packets[i]->overlapped.Internal));
         EXPECT_EQ(frames * 6, packets[i]->overlapped.InternalHigh);
-        if (i < 7) {
-            EXPECT_NE(0, static_cast<LONG>(packets[i + 1]->overlapped.Internal)) << "completed early";
+        // A late waiter may find later packets done too, but never one done before an earlier one.
+        for (int j = i + 2; j < 8; ++j) {
+            if (packets[j]->overlapped.Internal == 0) {
+                EXPECT_EQ(0, static_cast<LONG>(packets[j - 1]->overlapped.Internal)) << "out of order at " << j;
+            }
         }
     }
     QueryPerformanceCounter(&end);
@@ -80,6 +83,7 @@ TEST_F(SimStream, EveryWidthIsCheckedAfterLeadingSilenceAndABrokenSampleCountsOn
     HANDLE filter = OpenFilter();
     for (WORD bits : {16, 24, 32}) {
         for (bool extensible : {false, true}) {
+            if (bits > 16 && !extensible) continue;  // refused, below
             PinFormat format;
             format.rate = 44100;
             format.bits = bits;
@@ -110,10 +114,18 @@ TEST_F(SimStream, EveryWidthIsCheckedAfterLeadingSilenceAndABrokenSampleCountsOn
     Api().CloseHandle(filter);
 }
 
-// Sends one DSD mode report through the device's HID interface, as the driver does.
+// Sends one DSD mode report through the device's HID interface, as the driver
+// does, and waits for the device to act on it: it does so a little after the write.
 void SendDsdReport(bool on) {
+    sim::SharedState* device = sim::State();
+    const uint32_t before = device->dsdMode;
     ASSERT_TRUE(SendHidReport(kVelmorVendorId, kVelmorProductR6, 0xF5, 0x21, 0x32, on ? 0x2E : 0x08));
-    ASSERT_EQ(on ? 64u : 0u, sim::State()->dsdMode);
+    EXPECT_EQ(before, device->dsdMode) << "acted on inside the write";
+    for (int i = 0; i < 1000 && device->reportsActedOn != device->reportCount; ++i) {
+        Sleep(1);
+        sim::ActOnDueReports(*device);
+    }
+    ASSERT_EQ(on ? 64u : 0u, device->dsdMode);
 }
 
 TEST_F(SimStream, DsdIsReadOnlyFromTheModeReportOn) {
@@ -208,6 +220,12 @@ TEST_F(SimStreamFaults, BadFormatsAndConnectionsAreRefusedWithPlatformErrors) {
     f = PinFormat();
     f.validBits = 32;
     EXPECT_EQ(DWORD(ERROR_NO_MATCH), refused(0, f));
+    f = PinFormat();
+    f.extensible = false;  // the plain form is for stereo 16-bit only
+    EXPECT_EQ(DWORD(ERROR_NO_MATCH), refused(0, f));
+    f.channelMask = 0x7;   // three speakers for two channels
+    f.extensible = true;
+    EXPECT_EQ(DWORD(ERROR_NO_MATCH), refused(0, f));
     EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), refused(1, PinFormat()));       // a bridge pin
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), refused(5, PinFormat()));   // no such pin
 
@@ -235,6 +253,10 @@ TEST_F(SimStreamFaults, BadFormatsAndConnectionsAreRefusedWithPlatformErrors) {
     f = PinFormat();
     EXPECT_EQ(DWORD(ERROR_NO_MATCH), refused(0, f));
     f.channels = 4;
+    f.extensible = false;
+    EXPECT_EQ(DWORD(ERROR_NO_MATCH), refused(0, f));
+    f.extensible = true;
+    f.channelMask = 0;     // direct out: no speaker positions at all
     ASSERT_EQ(DWORD(0), refused(0, f));
     HANDLE second = nullptr;
     EXPECT_EQ(DWORD(ERROR_NO_SYSTEM_RESOURCES), CreatePin(filter, 0, f, &second));  // one instance per pin

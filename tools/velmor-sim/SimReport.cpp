@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -64,6 +65,31 @@ void Flag(Writer& w, const char* key, bool value) {
     w.Bool(value);
 }
 
+// The named faults of a render stream, worst first; empty when it played clean.
+struct NamedFault {
+    const char* name;
+    uint64_t count;
+};
+
+std::vector<NamedFault> RenderFaults(const sim::Stream& st) {
+    uint64_t breaks = 0, gaps = 0, channel = 0, offset = 0;
+    for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
+        breaks += st.channel[ch].breaks;
+        gaps += st.channel[ch].gaps;
+        channel += st.channel[ch].channelFaults;
+        offset += st.channel[ch].offsetFaults;
+    }
+    const NamedFault all[] = {{"channel", channel},        {"start", st.startFaults}, {"lead", st.leadFaults},
+                              {"changed", st.changedPackets}, {"marker", st.markerFaults}, {"offset", offset},
+                              {"gap", gaps},                 {"break", breaks}};
+    std::vector<NamedFault> found;
+    if (st.capture) return found;
+    for (const NamedFault& fault : all) {
+        if (fault.count) found.push_back(fault);
+    }
+    return found;
+}
+
 }  // namespace
 
 std::string StatusText(const sim::SharedState& s) {
@@ -76,6 +102,7 @@ std::string StatusText(const sim::SharedState& s) {
     out += Line("render-channels %u", c.renderChannels);
     out += Line("max-bits %u", c.maxBits);
     out += Line("burst %s", OnOff(c.burst));
+    out += Line("lead-packets %u", c.leadPackets);
     out += Line("dsd-mode %u", s.dsdMode);
     out += Line("marker %u reports %u", s.markerState, s.markerReports);
     out += Line("volume-steps %d", s.volumeSteps);
@@ -101,9 +128,27 @@ std::string StatusText(const sim::SharedState& s) {
                     " underruns %" PRIu64 " partial %u",
                     pin, st.queued, st.completed, st.cancelled, st.underruns, st.partialPackets);
         for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
-            out += Line("stream %u channel %u frames %" PRIu64 " breaks %" PRIu64 " locked %s", pin, ch,
-                        st.channel[ch].frames, st.channel[ch].breaks, st.channel[ch].locked ? "yes" : "no");
+            const sim::ChannelCounters& cc = st.channel[ch];
+            out += Line("stream %u channel %u frames %" PRIu64 " breaks %" PRIu64 " gaps %" PRIu64 " channel %" PRIu64
+                        " offset %" PRIu64 " locked %s",
+                        pin, ch, cc.frames, cc.breaks, cc.gaps, cc.channelFaults, cc.offsetFaults,
+                        cc.locked ? "yes" : "no");
         }
+        if (st.capture) continue;
+        out += Line("stream %u takes %" PRIu64 " first-frame %u lead-frames %" PRIu64 " dop %s", pin, st.takes,
+                    st.firstFrame, st.leadFrames, st.dop ? "yes" : "no");
+        std::string faults;
+        for (const NamedFault& fault : RenderFaults(st)) {
+            faults += Line("%s %" PRIu64, fault.name, fault.count);
+            faults.back() = ',';
+            faults += ' ';
+        }
+        if (faults.empty()) {
+            faults = "none";
+        } else {
+            faults.resize(faults.size() - 2);
+        }
+        out += Line("stream %u faults %s", pin, faults.c_str());
     }
     return out;
 }
@@ -121,6 +166,7 @@ std::string StatusJson(const sim::SharedState& s) {
     Key(w, "render_channels", c.renderChannels);
     Key(w, "max_bits", c.maxBits);
     Flag(w, "burst", c.burst != 0);
+    Key(w, "lead_packets", c.leadPackets);
     Key(w, "dsd_mode", s.dsdMode);
     Key(w, "marker", s.markerState);
     Key(w, "marker_reports", s.markerReports);
@@ -161,12 +207,25 @@ std::string StatusJson(const sim::SharedState& s) {
         Key(w, "cancelled", st.cancelled);
         Key(w, "underruns", st.underruns);
         Key(w, "partial_packets", st.partialPackets);
+        if (!st.capture) {
+            Key(w, "takes", st.takes);
+            Key(w, "first_frame", st.firstFrame);
+            Key(w, "lead_frames", st.leadFrames);
+            Flag(w, "dop", st.dop != 0);
+            w.Key("faults");
+            w.StartObject();
+            for (const NamedFault& fault : RenderFaults(st)) Key(w, fault.name, fault.count);
+            w.EndObject();
+        }
         w.Key("channel");
         w.StartArray();
         for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
             w.StartObject();
             Key(w, "frames", st.channel[ch].frames);
             Key(w, "breaks", st.channel[ch].breaks);
+            Key(w, "gaps", st.channel[ch].gaps);
+            Key(w, "channel_faults", st.channel[ch].channelFaults);
+            Key(w, "offset_faults", st.channel[ch].offsetFaults);
             Flag(w, "locked", st.channel[ch].locked != 0);
             w.EndObject();
         }

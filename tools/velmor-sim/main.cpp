@@ -23,6 +23,7 @@ const char kUsage[] =
     "  clear                  clear the report log and the stream counters\n"
     "  set model r6|r5        set speed high|full     set channels N (render, 1-8)\n"
     "  set max-bits 16|24|32  set burst on|off\n"
+    "  set lead-packets N     silent packets a take must begin with (2, the driver's lead-in)\n"
     "  fault stall on|off                 running pins stop completing\n"
     "  fault refuse-channels none|N[,N]   pin creation with these channel counts fails\n"
     "  fault refuse-vendor-set on|off     the first vendor property set is unknown\n"
@@ -85,6 +86,7 @@ bool Setting(sim::Config& c, const std::string& kind, const char* name, const ch
             return c.maxBits = bits, true;
         }
         if (!std::strcmp(name, "burst")) return ParseOnOff(value, c.burst);
+        if (!std::strcmp(name, "lead-packets")) return ParseNumber(value, 0, 64, c.leadPackets);
         return false;
     }
     if (!std::strcmp(name, "stall")) return ParseOnOff(value, c.stallCompletions);
@@ -151,6 +153,7 @@ int main(int argc, char** argv) {
     if (endpointStatus == -2) return Usage();
     if (endpointStatus >= 0) return endpointStatus;
     if (command == "status" && args.size() == 1) {
+        sim::ActOnDueReports(*state);
         std::fputs((json ? StatusJson(*state) : StatusText(*state)).c_str(), stdout);
         return 0;
     }
