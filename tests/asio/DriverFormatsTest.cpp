@@ -40,6 +40,7 @@ TEST_F(DriverFormats, EveryRateAtEveryWidthAndEveryDsdRateArriveIntact) {
             ASSERT_NE(nullptr, Ready(rate));
             g_host.bits = bits;
             g_host.writePattern = true;
+            g_host.frame = 0;  // each take starts the host's stream again
             g_host.switches = 0;
             ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, static_cast<int32_t>(rate / 50)));
             ASSERT_EQ(ASE_OK, driver->start());
@@ -47,10 +48,7 @@ TEST_F(DriverFormats, EveryRateAtEveryWidthAndEveryDsdRateArriveIntact) {
             ASSERT_EQ(ASE_OK, driver->stop());
             EXPECT_EQ(rate, render.rate);
             EXPECT_EQ(bits, render.bits);
-            for (int c = 0; c < 2; ++c) {
-                EXPECT_EQ(1u, render.channel[c].locked) << rate << " Hz " << bits << " bits";
-                EXPECT_EQ(0u, render.channel[c].breaks) << rate << " Hz " << bits << " bits channel " << c;
-            }
+            ExpectHeardAsPlayed(render, 2, std::to_string(rate) + " Hz " + std::to_string(bits) + " bits");
             driver->disposeBuffers();
             driver->Release();
             driver = nullptr;
@@ -62,6 +60,7 @@ TEST_F(DriverFormats, EveryRateAtEveryWidthAndEveryDsdRateArriveIntact) {
         ASSERT_NE(nullptr, Ready(dsdRate));
         g_host.bits = 32;  // 32 one-bit samples of a channel per group, as the device reads them
         g_host.writePattern = true;
+        g_host.frame = 0;
         g_host.switches = 0;
         const int32_t samples = static_cast<int32_t>(dsdRate / 50);  // 20 ms of one-bit samples
         ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, samples));
@@ -73,13 +72,10 @@ TEST_F(DriverFormats, EveryRateAtEveryWidthAndEveryDsdRateArriveIntact) {
         ASSERT_EQ(ASE_OK, driver->stop());
         EXPECT_EQ(dsdRate / 44100, render.dsd);
         EXPECT_EQ(32u, render.bits);
-        for (int c = 0; c < 2; ++c) {
-            EXPECT_EQ(1u, render.channel[c].locked) << dsdRate;
-            EXPECT_EQ(0u, render.channel[c].breaks) << dsdRate << " channel " << c;
-        }
+        ExpectHeardAsPlayed(render, 2, "DSD " + std::to_string(dsdRate));
         driver->disposeBuffers();
         EXPECT_EQ(4u, device->reportCount);  // and the three "off" reports at dispose
-        EXPECT_EQ(0u, device->dsdMode);
+        EXPECT_EQ(0u, Settled()->dsdMode);
         driver->Release();
         driver = nullptr;
     }
@@ -128,20 +124,20 @@ TEST_F(DriverFormats, DsdMarkersInTwentyFourBitFramesAreReportedOnceAndPublished
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 1764));
     ASSERT_EQ(ASE_OK, driver->start());
     ASSERT_TRUE(WaitSwitches(10));
-    EXPECT_EQ(1u, device->markerReports);  // once, however many periods carry markers
-    EXPECT_EQ(1u, device->markerState);
+    EXPECT_EQ(1u, Settled()->markerReports);  // once, however many periods carry markers
+    EXPECT_EQ(1u, Settled()->markerState);
     EXPECT_EQ(1u, block.ReadOr(&StatusBlockLayout::dsdActive, 0));
     EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::dsd128, 9));
     ASSERT_EQ(ASE_OK, driver->stop());
-    EXPECT_EQ(2u, device->markerReports);  // cleared again at stop
-    EXPECT_EQ(0u, device->markerState);
+    EXPECT_EQ(2u, Settled()->markerReports);  // cleared again at stop
+    EXPECT_EQ(0u, Settled()->markerState);
     // Found again in the next take, and cleared by disposeBuffers without a stop.
     g_host.switches = 0;
     ASSERT_EQ(ASE_OK, driver->start());
     ASSERT_TRUE(WaitSwitches(5));
-    EXPECT_EQ(1u, device->markerState);
+    EXPECT_EQ(1u, Settled()->markerState);
     driver->disposeBuffers();
-    EXPECT_EQ(0u, device->markerState);
+    EXPECT_EQ(0u, Settled()->markerState);
 }
 
 TEST_F(DriverFormats, MarkersInPairsOrConstantAreFoundAndAnythingElseIsNot) {
@@ -151,7 +147,7 @@ TEST_F(DriverFormats, MarkersInPairsOrConstantAreFoundAndAnythingElseIsNot) {
     device->config.burst = 0;
     for (MarkerMode mode : {kMarkersPaired, kMarkersConstant, kMarkersBroken}) {
         g_markerMode = mode;
-        device->markerReports = 0;
+        Settled()->markerReports = 0;
         g_host.switches = 0;
         ASSERT_NE(nullptr, Ready(352800));
         callbacks.bufferSwitch = MarkerSwitch;
@@ -159,7 +155,7 @@ TEST_F(DriverFormats, MarkersInPairsOrConstantAreFoundAndAnythingElseIsNot) {
         ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 3528));
         ASSERT_EQ(ASE_OK, driver->start());
         ASSERT_TRUE(WaitSwitches(5));
-        EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, device->markerReports) << mode;
+        EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, Settled()->markerReports) << mode;
         EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, block.ReadOr(&StatusBlockLayout::dsdActive, 9)) << mode;
         EXPECT_EQ(mode == kMarkersBroken ? 0u : 1u, block.ReadOr(&StatusBlockLayout::dsd128, 9)) << mode;  // at 352800
         driver->Release();  // while running
@@ -179,13 +175,13 @@ TEST_F(DriverFormats, DsdOneTwentyEightAndTwoFiftySixAreFlaggedAndReportedUntilD
         ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, c.size));
         ASSERT_EQ(1u, device->reportCount);
         EXPECT_EQ(c.report, device->reports[0].data[1]);
-        EXPECT_EQ(c.mode, device->dsdMode);
+        EXPECT_EQ(c.mode, Settled()->dsdMode);
         EXPECT_EQ(c.dsd128, block.ReadOr(&StatusBlockLayout::dsd128, 9));
         EXPECT_EQ(c.dsd256, block.ReadOr(&StatusBlockLayout::dsd256, 9));
         EXPECT_EQ(1u, block.ReadOr(&StatusBlockLayout::nativeDsd, 9));
         EXPECT_EQ(uint32_t(c.size / 32), block.ReadOr(&StatusBlockLayout::period, 0));
         ASSERT_EQ(ASE_OK, driver->disposeBuffers());
-        EXPECT_EQ(0u, device->dsdMode);
+        EXPECT_EQ(0u, Settled()->dsdMode);
         EXPECT_EQ(0u, block.ReadOr(&StatusBlockLayout::nativeDsd, 9));
         driver->Release();
         driver = nullptr;

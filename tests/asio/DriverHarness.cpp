@@ -1,6 +1,7 @@
 #include "DriverHarness.h"
 
 #include "asio/ClassFactory.h"
+#include "simulator/SimDevice.h"
 #include "simulator/TestPattern.h"
 
 #include <cstdio>
@@ -117,6 +118,28 @@ void DriverTest::TearDown() {
     driver = nullptr;
     g_host.driver = nullptr;
     InstallDeviceApi(nullptr);
+}
+
+void ExpectHeardAsPlayed(const sim::Stream& render, unsigned channels, const std::string& what) {
+    EXPECT_EQ(0u, render.startFaults) << what << ": first frame " << render.firstFrame;
+    EXPECT_EQ(0u, render.leadFaults) << what << ": " << render.leadFrames << " silent frames first";
+    EXPECT_EQ(0u, render.changedPackets) << what;
+    EXPECT_EQ(0u, render.markerFaults) << what;
+    for (unsigned c = 0; c < channels; ++c) {
+        const sim::ChannelCounters& ch = render.channel[c];
+        EXPECT_EQ(1u, ch.locked) << what << " channel " << c;
+        EXPECT_EQ(0u, ch.breaks + ch.gaps + ch.channelFaults + ch.offsetFaults)
+            << what << " channel " << c << ": breaks " << ch.breaks << " gaps " << ch.gaps << " channel "
+            << ch.channelFaults << " offset " << ch.offsetFaults;
+    }
+}
+
+sim::SharedState* DriverTest::Settled() {
+    for (int i = 0; i < 2000 && device->reportsActedOn != device->reportCount; ++i) {
+        Sleep(1);
+        sim::ActOnDueReports(*device);
+    }
+    return device;
 }
 
 IASIO* DriverTest::Create(HRESULT* hr) {

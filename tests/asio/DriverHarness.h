@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 namespace asiotest {
@@ -44,6 +45,10 @@ struct HostLog {
 extern HostLog g_host;
 ASIOCallbacks HostCallbacks();
 
+// The device heard every channel of its last take as the host wrote it: from
+// frame 0 after the lead-in, no period lost or added, no channel swapped.
+void ExpectHeardAsPlayed(const sim::Stream& render, unsigned channels, const std::string& what);
+
 class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -54,6 +59,10 @@ protected:
     IASIO* Ready(double rate);
     // Buffers for the given channels (outputs first, then inputs).
     ASIOError Buffers(IASIO* driver, std::vector<int32_t> outputs, std::vector<int32_t> inputs, int32_t size);
+
+    // The device once the mode reports written so far took effect (a little
+    // after their write, as on the device).
+    sim::SharedState* Settled();
 
     RegistrySandbox registry;
     sim::SharedState* device = nullptr;

@@ -156,7 +156,7 @@ TEST_F(DriverOwnership, AHostRefusedWhileTheOwnerStreamsDsdSendsTheDeviceNothing
     PutSettingDword(kValueBitsPerSample, 32);
     ASSERT_NE(nullptr, Ready(2822400));
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 28224));
-    ASSERT_EQ(64u, device->dsdMode);
+    ASSERT_EQ(64u, Settled()->dsdMode);
     const uint32_t reports = device->reportCount;
     IASIO* second = Create();  // a second host asks for PCM buffers while the device is busy
     ASSERT_NE(nullptr, second);
@@ -166,7 +166,7 @@ TEST_F(DriverOwnership, AHostRefusedWhileTheOwnerStreamsDsdSendsTheDeviceNothing
     EXPECT_EQ(ASE_NotPresent, second->createBuffers(outputs, 2, 480, &callbacks));
     second->Release();
     EXPECT_EQ(reports, device->reportCount);
-    EXPECT_EQ(64u, device->dsdMode);
+    EXPECT_EQ(64u, Settled()->dsdMode);
 }
 
 TEST_F(DriverOwnership, StoredValuesOutOfRangeStayOutOfTheAnswersAndTheRegistry) {
