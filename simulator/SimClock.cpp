@@ -37,11 +37,6 @@ struct Later {
 };
 std::vector<Later>* g_later = nullptr;  // guarded by the process lock
 
-void Signal(OVERLAPPED* overlapped) {
-    HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & ~ULONG_PTR(1));
-    if (event) SetEvent(event);
-}
-
 uint32_t DsdMode(const SharedState& state, const PinInstance& pin) {
     if (pin.bits != 32 || pin.desc.Capture()) return 0;
     uint32_t mode = state.dsdMode;
@@ -108,9 +103,7 @@ int64_t CompleteDueRequests(int64_t now) {
             continue;
         }
         g_later->erase(g_later->begin() + static_cast<std::ptrdiff_t>(i));
-        later.overlapped->InternalHigh = later.bytes;
-        later.overlapped->Internal = later.status;
-        Signal(later.overlapped);
+        Complete(later.overlapped, later.status, later.bytes);
     }
     return earliest;
 }
@@ -176,6 +169,7 @@ BOOL CALLBACK StartClock(PINIT_ONCE, PVOID, PVOID*) {
 
 void WakeClock() {
     InitOnceExecuteOnce(&g_clockOnce, StartClock, nullptr, nullptr);
+    if (WakeAfterUnlock()) return;
     if (g_wake) SetEvent(g_wake);
 }
 
@@ -220,9 +214,7 @@ void CompleteHead(PinInstance& pin, LONG status) {
         if (pin.desc.Capture()) packet.header->DataUsed = 0;
         if (stream) ++stream->cancelled;
     }
-    packet.overlapped->InternalHigh = moved;
-    packet.overlapped->Internal = status;
-    Signal(packet.overlapped);
+    Complete(packet.overlapped, status, moved);
 }
 
 void CompleteLater(OVERLAPPED* overlapped, LONG status, ULONG_PTR bytes) {

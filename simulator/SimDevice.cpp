@@ -55,15 +55,6 @@ void MarkPending(OVERLAPPED* overlapped) {
     overlapped->InternalHigh = 0;
 }
 
-// Synchronous completion on an overlapped handle still reports through the OVERLAPPED.
-void CompleteAtOnce(OVERLAPPED* overlapped, DWORD bytes, LONG status = 0) {
-    if (!overlapped) return;
-    overlapped->Internal = static_cast<ULONG_PTR>(static_cast<ULONG>(status));
-    overlapped->InternalHigh = bytes;
-    HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & ~ULONG_PTR(1));
-    if (event) SetEvent(event);
-}
-
 HANDLE WINAPI SimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                              DWORD disposition, DWORD flags, HANDLE templateFile) {
     PathTarget target;
@@ -146,11 +137,11 @@ BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSiz
     }
     if (returned) *returned = bytes;
     if (error == ERROR_SUCCESS) {
-        CompleteAtOnce(overlapped, bytes);
+        Complete(overlapped, 0, bytes);  // synchronous, still reported through the OVERLAPPED
         return TRUE;
     }
     // A warning (more data) still completes the request; an error leaves the mark.
-    if (error == ERROR_MORE_DATA) CompleteAtOnce(overlapped, bytes, NtStatusOf(error));
+    if (error == ERROR_MORE_DATA) Complete(overlapped, NtStatusOf(error), bytes);
     return Fail(error);
 }
 
@@ -179,7 +170,7 @@ BOOL WINAPI SimWriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD writ
         if (error != ERROR_SUCCESS) return Fail(error);
     }
     if (written) *written = length;
-    CompleteAtOnce(overlapped, length);
+    Complete(overlapped, 0, length);
     return TRUE;
 }
 

@@ -88,6 +88,13 @@ bool IsRemoved(const Object& object);
 int64_t Now();
 int64_t TicksPerSecond();
 
+// Ends an overlapped request with a status and byte count and signals its
+// event; while this thread holds the lock, only once it lets go.
+void Complete(OVERLAPPED* overlapped, LONG status, ULONG_PTR bytes);
+// Inside the lock: marks the clock to be woken once this thread lets go
+// (true); outside it: false, the caller wakes it now.
+bool WakeAfterUnlock();
+
 // Packet completion (caller holds the lock); status 0 for data, else an NTSTATUS.
 void CompleteHead(PinInstance& pin, LONG status);
 void CancelAll(PinInstance& pin, LONG status);
