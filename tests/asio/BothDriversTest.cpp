@@ -1,6 +1,7 @@
 // The 32-bit and the 64-bit driver on one machine: each registered in its own
 // registry view under the same name, and a 32-bit and a 64-bit host sharing
 // the one device (the first owns it, the second is refused cleanly).
+#include "DriverHarness.h"
 #include "device/AsioSettingsKey.h"
 #include "simulator/SimDevice.h"
 #include "simulator/SimState.h"
@@ -78,11 +79,14 @@ TEST_F(BothDrivers, A32BitHostPlaysThroughItsDriverAndA64BitHostIsRefused) {
     owner.join();
     ASSERT_TRUE(streaming) << first.output;
 
-    EXPECT_EQ(0u, first.exitCode) << first.output;
+    // A busy machine may hold the host past a period (missed periods, which
+    // the driver reports as overloads); what it played must still arrive whole.
+    EXPECT_TRUE(first.exitCode == 0 || first.exitCode == 1) << first.output;
+    EXPECT_NE(std::string::npos, first.output.find("position jumps 0")) << first.output;
+    EXPECT_NE(std::string::npos, first.output.find("reset requests 0, resync requests 0, rate changes 0")) << first.output;
     EXPECT_EQ(1u, second.exitCode) << second.output;
     EXPECT_NE(std::string::npos, second.output.find("createBuffers failed (-1000)")) << second.output;
-    EXPECT_EQ(1u, render.channel[0].locked);
-    EXPECT_EQ(0u, render.channel[0].breaks + render.channel[1].breaks);
+    asiotest::ExpectHeardAsPlayed(render, 2, "the 32-bit host's stream");
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 //   asiohost list [--json]
 //   asiohost probe NAME [--json]
 //   asiohost controlpanel NAME
+//   asiohost log on|off|show
 //   asiohost play|duplex NAME [--rate HZ]... [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
 //   asiohost play NAME --baseline [options]
 #include "BaselinePlay.h"
 #include "ControlPanel.h"
 #include "DriverList.h"
+#include "LogCommand.h"
 #include "Player.h"
 #include "Probe.h"
 
@@ -32,6 +34,7 @@ const char kUsage[] =
     "usage: asiohost list [--json]\n"
     "       asiohost probe NAME [--json]\n"
     "       asiohost controlpanel NAME      show the driver's control panel\n"
+    "       asiohost log on|off|show        the driver's support log (VelmorR5R6.log in the user folder)\n"
     "       asiohost play NAME [options]     play in real time\n"
     "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
     "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD); given again, one run per rate\n"
@@ -158,6 +161,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (args[0] == "list" && args.size() == 1) return List(json);
+    if (args[0] == "log" && args.size() == 2) {
+        int code = LogCommand(args[1]);
+        if (code == 2) std::fputs(kUsage, stderr);
+        return code;
+    }
     if (args[0] == "probe" && args.size() == 2) {
         CoInitialize(nullptr);
         int code = 1;
