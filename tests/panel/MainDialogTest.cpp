@@ -128,7 +128,7 @@ TEST_F(MainDialog, LaterWindowsShowTheAsioPageAlone) {
     EXPECT_FALSE(Shown(IDC_MODE_ASIO));
     EXPECT_FALSE(Shown(IDC_LABEL_RESOLUTION));
     EXPECT_FALSE(Shown(IDC_ASIO_STATE));
-    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));  // no "RmtCtrlPP": no remote control
     EXPECT_TRUE(dialog->AudioDeviceOpen());
     EXPECT_EQ(0, dialog->AsioIndex());
     ASSERT_NE(nullptr, dialog->AsioPage());
@@ -334,7 +334,7 @@ TEST_F(MainDialog, PlaybackModeListsRecordWithoutItsTabAndAsioModeShowsBoth) {
     EXPECT_TRUE(Shown(IDC_MODE_ASIO));
     EXPECT_TRUE(Shown(IDC_ASIO_STATE));
     EXPECT_FALSE(Shown(IDC_RESOLUTION));
-    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));  // no "RmtCtrlPP"
     EXPECT_TRUE(IsShown(dialog->Page(0)->Hwnd()));
     EXPECT_FALSE(IsShown(dialog->Page(1)->Hwnd()));
     // The hidden ASIO page feeds the summary statics.

@@ -80,10 +80,11 @@ struct BounceWindow {
         wc.lpszClassName = "VelmorBounceWindow";
         RegisterClassA(&wc);
         window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-        bounces = 0;
+        bounces = barriers = 0;
     }
     ~BounceWindow() { DestroyWindow(window); }
     static LRESULT CALLBACK Proc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_APP + 1) ++barriers;
         if (message != WM_APP) return DefWindowProcA(w, message, wParam, lParam);
         sim::Unplug();
         sim::Plug();
@@ -92,8 +93,10 @@ struct BounceWindow {
     }
     HWND window = nullptr;
     static int bounces;
+    static int barriers;
 };
 int BounceWindow::bounces = 0;
+int BounceWindow::barriers = 0;
 
 // Whether a port can be bound (is free).
 bool PortFree(uint16_t port) {
@@ -486,9 +489,11 @@ TEST_F(RemotePanel, DeviceChangeDuringAServiceStopWaitsForTheStop) {
     std::string answer;
     EXPECT_TRUE(client.Receive(kLoopback, 30000, &answer)) << "step: the held request is answered";
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", answer);
-    ASSERT_TRUE(PumpUntil([&] { return dialog->PageCount() == 1 && std::string("ASIO") == dialog->PageTitle(0); },
-                          30000))
-        << "step: the removal and the arrival rebuild the pages";
+    // Posted after the deferred work: once it comes, that work has run.
+    PostMessageA(bounce.window, WM_APP + 1, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return bounce.barriers == 1; }, 30000)) << "step: the deferred device changes run";
+    ASSERT_EQ(1, dialog->PageCount());
+    EXPECT_STREQ("ASIO", dialog->PageTitle(0));
     ULONG streaming = 0, reserved = 0, rate = 0, bits = 0;
     EXPECT_EQ(S_OK, QueryDeviceStreamStatus(dialog->AudioDevice(), &streaming, &reserved, &rate, &bits))
         << "the audio interface of the device that went is still in use";

@@ -350,19 +350,19 @@ TEST_F(RemoteProtocolTest, SetAsioDoesNotWaitForAWindowThatDoesNotAnswer) {
         DestroyWindow(window);
     });
     struct Release {
-        HANDLE event;
+        HANDLE created, release;
         std::thread& thread;
         ~Release() {
-            SetEvent(event);
+            SetEvent(release);
             thread.join();
+            CloseHandle(created);
+            CloseHandle(release);
         }
-    } releaseAtEnd{release, hung};
+    } releaseAtEnd{created, release, hung};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(created, 30000)) << "step: the window of the other program";
     DWORD start = GetTickCount();
     EXPECT_EQ(kOk, Answer(R"({"api":"set_asio_status","input":{"buffer_size":"20"}})"));
     EXPECT_LT(GetTickCount() - start, 10000u);
-    CloseHandle(created);
-    CloseHandle(release);
 }
 
 // A system-wide debug-output viewer gets the datagram's trace.
