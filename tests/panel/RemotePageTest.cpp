@@ -324,7 +324,10 @@ TEST_F(RemotePageTest, NetworkSettingWithoutAdaptersKeepsThePortInUse) {
         }
         if (!dialog) return;
         char portText[16] = {};
-        GetDlgItemTextA(dialog, IDC_NIC_PORT, portText, sizeof(portText));
+        // The window exists before its initialisation has filled it.
+        for (DWORD start = GetTickCount(); !portText[0] && GetTickCount() - start < 30000; Sleep(10)) {
+            GetDlgItemTextA(dialog, IDC_NIC_PORT, portText, sizeof(portText));
+        }
         shown = portText;
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     });
