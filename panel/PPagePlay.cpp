@@ -158,9 +158,20 @@ void CPPagePlay::ShowDeviceFormat(HRESULT readResult, bool active, int rate, int
     if (m_parent) m_parent->ShowDeviceStreamLine(rate, bits, shown != 0);
 }
 
+// The radios the device's masks offer: the page never disables its own, and
+// the remote control's set requests take only what the masks hold.
 HRESULT CPPagePlay::GetSupportedFormats(PlayFormatList* list) const {
     if (!list) return E_POINTER;
     std::memset(list, 0, sizeof(*list));
-    FillEnabledFormats(*this, kRateRadios, kDepthRadios, list->words);
+    const KsFormatMasks masks = m_parent ? m_parent->FormatMasks() : KsFormatMasks();
+    bool rates[kPanelRateCount];
+    bool depths[kPanelDepthCount];
+    for (int i = 0; i < kPanelRateCount; ++i) {
+        rates[i] = IsWindowEnabled(Item(kRateRadios[i])) && (masks.playRates & (1u << i));
+    }
+    for (int i = 0; i < kPanelDepthCount; ++i) {
+        depths[i] = IsWindowEnabled(Item(kDepthRadios[i])) && (masks.playDepths & (1u << i));
+    }
+    FillFormatList(rates, depths, list->words);
     return S_OK;
 }

@@ -24,6 +24,8 @@ CPPageRemoteCtrl::CPPageRemoteCtrl(IRemotePageHost& host, CPPageRemoteCtrl* prev
       m_service(new UdpService(host.MainWindow())),
       m_protocol(host.Panel(), *this) {
     m_protocol.SetPanelWindow(host.MainWindow());
+    // Percentages set through the page before stay what they read back as.
+    if (previous) m_protocol.Volumes() = previous->m_protocol.Volumes();
     if (host.ModeSwitched()) {
         // The running service stays in force: this page takes it over.
         m_active = host.RemoteServiceState();
@@ -103,6 +105,8 @@ void CPPageRemoteCtrl::OpenNetworkSetting() {
     if (!dialog) return;
     if (m_table.count >= 1 && m_table.count <= kAdapterTableEntries && m_table.selected < kAdapterTableEntries) {
         dialog->Load(m_table);
+    } else {
+        dialog->LoadPort(m_table.port);  // OK hands it back: a "/remote:N" port holds
     }
     std::shared_ptr<bool> alive = m_alive;
     INT_PTR result = dialog->DoModal(m_host.MainWindow());

@@ -16,6 +16,8 @@ public:
 
     // The page's table, taken before DoModal.
     void Load(const AdapterTable& table) { m_table = table; }
+    // The port the service uses, when there is no table to take it from.
+    void LoadPort(uint16_t port) { m_table.port = port; }
     const AdapterTable& Table() const { return m_table; }
 
 protected:

@@ -32,6 +32,7 @@ CTarnACPLDlg::CTarnACPLDlg() : CTarnACPLDlg(Options()) {}
 
 CTarnACPLDlg::CTarnACPLDlg(const Options& options)
     : CDialog(IDD_PANEL_MAIN), m_options(options), m_remoteSide(new RemoteSide(*this)) {
+    m_tray.UseNotify(options.trayNotify);
     OnMessageId(WM_TIMER, &CTarnACPLDlg::OnTimer);
     OnMessageId(WM_DEVICECHANGE, &CTarnACPLDlg::OnDeviceChange);
     OnMessageId(WM_PANEL_ENDPOINT_ACTIVE, &CTarnACPLDlg::OnEndpointActive);

@@ -49,6 +49,7 @@ public:
         DWORD volumeKeyHoldMs = 800;     // how long a volume key is held down
         DWORD shutdownWaitMs = 500;
         uint16_t remoteStartPort = 0;    // not 0: the remote control starts on this port (the "/remote" switch)
+        CTrayIcon::Notify trayNotify = nullptr;  // null: the system's notification area
     };
 
     CTarnACPLDlg();
@@ -105,6 +106,7 @@ public:
     CPPageRemoteCtrl* RemotePage() const { return m_pageRemote; }
     int RemoteServiceState() const { return m_remoteState; }
     bool AudioDeviceOpen() const { return m_audioDevice != INVALID_HANDLE_VALUE; }
+    HANDLE AudioDevice() const { return m_audioDevice; }
 
 protected:
     BOOL OnInitDialog() override;

@@ -117,7 +117,6 @@ void CTarnACPLDlg::BuildPages() {
             m_pageAsio = companion.get();
             m_companion = std::move(companion);
         }
-        ShowRemoteGroup(true);
     }
 
     // Record page: in the list in either mode; its tab only in ASIO mode.
@@ -156,7 +155,6 @@ void CTarnACPLDlg::BuildPages() {
             m_pagePlay = companion.get();
             m_companion = std::move(companion);
         }
-        ShowRemoteGroup(true);
     }
 
     // Remote-control page: outside the list, no tab.
@@ -181,8 +179,10 @@ void CTarnACPLDlg::BuildPages() {
         ShowItem(IDC_DEVICE_STREAM, false);
         ShowGroup(kAsioStatics, CountOf(kAsioStatics), false);
         ShowItem(IDC_ASIO_STREAM, false);
-        ShowRemoteGroup(false);
     }
+    // The group is the remote-control page's face: there exactly when the
+    // page is, whichever strip was filled (or none).
+    ShowRemoteGroup(m_pageRemote != nullptr);
     UpdateModeButtons(stripFilled);
     // The remote-control page has taken the service over by now.
     m_modeSwitched = 0;
@@ -273,8 +273,10 @@ void CTarnACPLDlg::ApplyMode(bool playback) {
 
 bool CTarnACPLDlg::DeferIfBusy(unsigned work) {
     if (m_pageWork == 0) return false;
-    // The later of an arrival and a removal is the one that counts.
-    if (work & (kDeferredArrival | kDeferredRemoval)) m_deferredWork &= ~(kDeferredArrival | kDeferredRemoval);
+    // A removal makes an arrival before it moot; an arrival after a removal
+    // runs after it (OnDeferredWork keeps that order), so that the handle of
+    // the device that went is closed and the new one's opened.
+    if (work & kDeferredRemoval) m_deferredWork &= ~kDeferredArrival;
     if (work & (kDeferredPlaybackMode | kDeferredAsioMode)) {
         m_deferredWork &= ~(kDeferredPlaybackMode | kDeferredAsioMode);
     }
@@ -294,8 +296,8 @@ LRESULT CTarnACPLDlg::OnDeferredWork(WPARAM, LPARAM) {
         EndPanel();
         return 0;
     }
-    if (work & kDeferredArrival) ApplyDeviceEvent(DBT_DEVICEARRIVAL);
     if (work & kDeferredRemoval) ApplyDeviceEvent(DBT_DEVICEREMOVECOMPLETE);
+    if (work & kDeferredArrival) ApplyDeviceEvent(DBT_DEVICEARRIVAL);
     if (work & kDeferredEndpointActive) HandleEndpointActive();
     if (work & kDeferredPlaybackMode) ApplyMode(true);
     if (work & kDeferredAsioMode) ApplyMode(false);

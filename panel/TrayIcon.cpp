@@ -47,7 +47,7 @@ void CTrayIcon::Add(HWND window) {
     m_data.uCallbackMessage = WM_PANEL_TRAY;
     LoadIcon();
     std::strncpy(m_data.szTip, kTrayTipPresent, sizeof(m_data.szTip) - 1);
-    Shell_NotifyIconA(NIM_ADD, &m_data);
+    m_notify(NIM_ADD, &m_data);
     DropIcon();
     m_added = true;  // a refused add is not retried; later requests fail quietly
 }
@@ -57,21 +57,21 @@ void CTrayIcon::SetTip(const char* text) {
     static_assert(sizeof(m_data.szTip) == kTrayTipChars, "tip buffer");
     std::memset(m_data.szTip, 0, sizeof(m_data.szTip));
     if (text) std::strncpy(m_data.szTip, text, sizeof(m_data.szTip) - 1);
-    Shell_NotifyIconA(NIM_MODIFY, &m_data);
+    m_notify(NIM_MODIFY, &m_data);
     DropIcon();
 }
 
 void CTrayIcon::AddAgain() {
     if (!m_added) return;
     LoadIcon();
-    Shell_NotifyIconA(NIM_ADD, &m_data);
+    m_notify(NIM_ADD, &m_data);
     DropIcon();
 }
 
 void CTrayIcon::Remove() {
     if (!m_added) return;
     m_data.uFlags = 0;
-    Shell_NotifyIconA(NIM_DELETE, &m_data);
+    m_notify(NIM_DELETE, &m_data);
     m_added = false;
 }
 

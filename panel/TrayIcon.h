@@ -22,6 +22,10 @@ HMENU BuildTrayMenu(bool windowVisible);
 
 class CTrayIcon {
 public:
+    // How requests reach the notification area: Shell_NotifyIconA, or a
+    // stand-in (tests, whose notification area may stall).
+    using Notify = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAA data);
+
     CTrayIcon() = default;
     ~CTrayIcon() { Remove(); }
     CTrayIcon(const CTrayIcon&) = delete;
@@ -37,6 +41,8 @@ public:
     // visibility, then "Exit"; the choice arrives as WM_COMMAND.
     void ShowMenu(HWND window);
 
+    void UseNotify(Notify notify) { m_notify = notify ? notify : Shell_NotifyIconA; }
+
     bool Added() const { return m_added; }
     const NOTIFYICONDATAA& Data() const { return m_data; }
 
@@ -46,4 +52,5 @@ private:
 
     NOTIFYICONDATAA m_data = {};
     bool m_added = false;
+    Notify m_notify = Shell_NotifyIconA;
 };

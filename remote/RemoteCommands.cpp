@@ -31,7 +31,7 @@ int HighestInput(IRemotePanel& panel, bool line) {
 }  // namespace
 
 int32_t VolumePercent(const VolumeRange& range) {
-    if (!(range.maximum > range.minimum)) return 0;
+    if (!(range.maximum > range.minimum)) return 100;
     double percent = (static_cast<double>(range.left) - range.minimum) / (static_cast<double>(range.maximum) - range.minimum) * 100.0;
     if (!(percent > 0.0)) return 0;
     if (percent >= 100.0) return 100;
@@ -49,7 +49,8 @@ HRESULT FindLineInput(IRemotePanel& panel, int* line) {
     return *line >= 0 ? S_OK : E_FAIL;
 }
 
-bool GatherRemoteStatus(IRemotePanel& panel, const char* blockName, RemoteStatus* s) {
+bool GatherRemoteStatus(IRemotePanel& panel, const RemoteVolumeMemory& volumes, const char* blockName,
+                        RemoteStatus* s) {
     std::memset(s, 0, sizeof(*s));
     HRESULT outcome = S_OK;
     if (panel.PlaybackAvailable()) {
@@ -61,7 +62,7 @@ bool GatherRemoteStatus(IRemotePanel& panel, const char* blockName, RemoteStatus
         if (SUCCEEDED(hr)) {
             s->playback.rate = static_cast<int32_t>(rate);
             s->playback.bits = static_cast<int32_t>(bits);
-            s->playback.volume = VolumePercent(range);
+            s->playback.volume = volumes.Percent(RemoteVolumeMemory::kRender, range);
         } else {
             s->playback.valid = 0;
         }
@@ -79,7 +80,7 @@ bool GatherRemoteStatus(IRemotePanel& panel, const char* blockName, RemoteStatus
         if (SUCCEEDED(hr)) {
             s->record.rate = static_cast<int32_t>(rate);
             s->record.bits = static_cast<int32_t>(bits);
-            s->record.volume = VolumePercent(range);
+            s->record.volume = volumes.Percent(RemoteVolumeMemory::RecordInput(selected), range);
             CopyName(s->record.resource, selected == line ? kLineInName : kSpdifInName);
         } else {
             s->record.valid = 0;
@@ -124,7 +125,7 @@ void GatherPlayingStatus(IRemotePanel& panel, PlayingStatus* p, bool* withPlayba
     *withAsio = copies.asioRunning;
 }
 
-bool RunSetPlayback(IRemotePanel& panel, const rapidjson::Value& request) {
+bool RunSetPlayback(IRemotePanel& panel, RemoteVolumeMemory& volumes, const rapidjson::Value& request) {
     PlaybackSetting setting = {};
     uint32_t rate = 0, bits = 0;
     if (FAILED(panel.ShowPlaybackFormat(&rate, &bits))) return false;
@@ -135,7 +136,7 @@ bool RunSetPlayback(IRemotePanel& panel, const rapidjson::Value& request) {
     if (!muted) {
         VolumeRange range = {};
         if (FAILED(panel.GetRenderVolume(&range))) return false;
-        setting.volume = VolumePercent(range);
+        setting.volume = volumes.Percent(RemoteVolumeMemory::kRender, range);
     }
     if (!TakePlaybackRequest(request, &setting)) return false;
     bool formatChanged = static_cast<uint32_t>(setting.rate) != rate || setting.bits != bits;
@@ -144,16 +145,21 @@ bool RunSetPlayback(IRemotePanel& panel, const rapidjson::Value& request) {
     // Each step on its own: a refused format still sets volume and mute.
     panel.SetPlaybackFormat(static_cast<uint32_t>(setting.rate), setting.bits);
     panel.ReselectPlaybackFormat();
+    // What the request does not name stays as it is: re-applying a level
+    // read back would move it by whatever the percentage lost.
+    if (!setting.volumeNamed) return true;
     VolumeRange range = {};
     if (SUCCEEDED(panel.GetRenderVolume(&range))) {
         float level = LevelForPercent(range, setting.volume);
-        panel.SetRenderVolume(level, level);
+        if (SUCCEEDED(panel.SetRenderVolume(level, level)) && SUCCEEDED(panel.GetRenderVolume(&range))) {
+            volumes.Remember(RemoteVolumeMemory::kRender, range, setting.volume);
+        }
     }
     panel.SetPlaybackMute(setting.volume < 1);
     return true;
 }
 
-bool RunSetRecord(IRemotePanel& panel, const rapidjson::Value& request) {
+bool RunSetRecord(IRemotePanel& panel, RemoteVolumeMemory& volumes, const rapidjson::Value& request) {
     RecordSetting setting = {};
     int selected = 0, line = -1;
     if (FAILED(panel.GetSelectedInput(&selected))) return false;
@@ -168,7 +174,7 @@ bool RunSetRecord(IRemotePanel& panel, const rapidjson::Value& request) {
     if (!muted) {
         VolumeRange range = {};
         if (FAILED(panel.GetCaptureVolume(selected, &range))) return false;
-        setting.volume = VolumePercent(range);
+        setting.volume = volumes.Percent(RemoteVolumeMemory::RecordInput(selected), range);
     }
     if (!TakeRecordRequest(request, &setting)) return false;
     bool formatChanged = static_cast<uint32_t>(setting.rate) != rate || setting.bits != bits;
@@ -183,10 +189,15 @@ bool RunSetRecord(IRemotePanel& panel, const rapidjson::Value& request) {
     if (input < 0) return true;
     if (FAILED(panel.SelectRecordInput(input))) return true;
     if (FAILED(panel.SetRecordFormat(input, static_cast<uint32_t>(setting.rate), setting.bits))) return true;
+    // The volume gathered from the input selected before belongs to that
+    // input: the one chosen now keeps its own unless the request names one.
+    if (!setting.volumeNamed) return true;
     VolumeRange range = {};
     if (FAILED(panel.GetCaptureVolume(input, &range))) return true;
     float level = LevelForPercent(range, setting.volume);
-    panel.SetCaptureVolume(input, level, level);
+    if (SUCCEEDED(panel.SetCaptureVolume(input, level, level)) && SUCCEEDED(panel.GetCaptureVolume(input, &range))) {
+        volumes.Remember(RemoteVolumeMemory::RecordInput(input), range, setting.volume);
+    }
     panel.SetRecordMute(input, setting.volume < 1);
     return true;
 }

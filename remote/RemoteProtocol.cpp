@@ -86,7 +86,7 @@ void RemoteProtocol::Run(RemoteCommand command, const rapidjson::Value& request,
     switch (command) {
     case RemoteCommand::GetStatus: {
         RemoteStatus status;
-        bool answered = GatherRemoteStatus(m_panel, m_blockName.c_str(), &status);
+        bool answered = GatherRemoteStatus(m_panel, m_volumes, m_blockName.c_str(), &status);
         std::string answer = BuildGetStatusAnswer(status);
         if (answered) {
             Answer(std::move(answer), address, port);
@@ -119,10 +119,10 @@ void RemoteProtocol::Run(RemoteCommand command, const rapidjson::Value& request,
         m_display.ShowControllerAddress(address, m_display.ServiceActive());
         break;
     case RemoteCommand::SetPlaybackStatus:
-        Answer(BuildStatusAnswer(RunSetPlayback(m_panel, request)), address, port);
+        Answer(BuildStatusAnswer(RunSetPlayback(m_panel, m_volumes, request)), address, port);
         break;
     case RemoteCommand::SetRecordStatus:
-        Answer(BuildStatusAnswer(RunSetRecord(m_panel, request)), address, port);
+        Answer(BuildStatusAnswer(RunSetRecord(m_panel, m_volumes, request)), address, port);
         break;
     case RemoteCommand::SetAsioStatus:
         Answer(BuildStatusAnswer(SetAsio(request)), address, port);

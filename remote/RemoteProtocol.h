@@ -5,6 +5,7 @@
 #include "RemotePanel.h"
 #include "RemoteRecords.h"
 #include "RemoteRequest.h"
+#include "RemoteVolumes.h"
 #include "UdpSend.h"
 
 #include <rapidjson/document.h>
@@ -27,6 +28,8 @@ public:
     void HandleRemoteCommand(const char* text, size_t length, uint32_t address, uint16_t portNetworkOrder);
 
     const std::string& LastAnswer() const { return m_lastAnswer; }
+    // What controllers set; a page built in place of another takes it over.
+    RemoteVolumeMemory& Volumes() { return m_volumes; }
 
     void SetSender(RemoteSendFunction send, void* context);
     // When the service stops: the answers' socket goes with it.
@@ -46,6 +49,7 @@ private:
     IRemotePanel& m_panel;
     IRemoteDisplay& m_display;
     std::string m_lastAnswer;
+    RemoteVolumeMemory m_volumes;
     // Answers leave from this socket, kept while the protocol lives; never
     // the service port.
     UdpReplySocket m_replySocket;
@@ -57,7 +61,8 @@ private:
 };
 
 // Level range and left level as a volume percentage, truncated toward zero
-// and kept within 0..100 (an empty range reads as 0).
+// and kept within 0..100. A control without a range (no level control, as
+// the S/PDIF input) is at full scale: 100.
 int32_t VolumePercent(const VolumeRange& range);
 // The level for a volume percentage: minimum at or below 0, maximum at or above 100.
 float LevelForPercent(const VolumeRange& range, int32_t percent);

@@ -71,6 +71,7 @@ struct PlaybackSetting {
     int32_t rate;
     uint16_t bits;
     int32_t volume;
+    bool volumeNamed;  // the request carried "volume": only then are level and mute set
 };
 
 struct RecordSetting {
@@ -78,6 +79,7 @@ struct RecordSetting {
     uint16_t bits;
     int32_t volume;
     char resource[kRemoteNameChars];
+    bool volumeNamed;
 };
 
 struct AsioSetting {

@@ -125,6 +125,7 @@ int TakeFormatMember(const Value& name, const Value& value, Setting* taken) {
         if (!TakeBits(value, &taken->bits)) return -1;
     } else if (NameIs(name, "volume") && value.IsInt()) {
         taken->volume = value.GetInt();
+        taken->volumeNamed = true;
     } else {
         return 0;
     }
@@ -171,7 +172,11 @@ bool TakeAsioRequest(const Value& request, AsioSetting* setting) {
                 if (ms <= 0 || static_cast<uint32_t>(ms) > kMaxRemoteBufferMs) return false;
                 taken.bufferMs = ms;
             } else if (NameIs(name, "bit") && value.IsString()) {
-                taken.bits = DecimalOf(value);
+                // The driver runs 16, 24 or 32 bits; another width would
+                // stand in the block as the preference.
+                int32_t bits = DecimalOf(value);
+                if (bits != 16 && bits != 24 && bits != 32) return false;
+                taken.bits = bits;
             } else {
                 return false;
             }

@@ -39,7 +39,8 @@ RequestKind ClassifyRequest(const rapidjson::Value& request, RemoteCommand* comm
 // false nothing is to be applied.
 bool TakePlaybackRequest(const rapidjson::Value& request, PlaybackSetting* setting);
 bool TakeRecordRequest(const rapidjson::Value& request, RecordSetting* setting);
-// A "buffer_size" of 0 or above kMaxRemoteBufferMs fails: its tenths are stored in 32 bits.
+// A "buffer_size" of 0 or above kMaxRemoteBufferMs fails: its tenths are stored
+// in 32 bits; so does a "bit" other than 16, 24 or 32.
 constexpr uint32_t kMaxRemoteBufferMs = UINT32_MAX / 10;
 bool TakeAsioRequest(const rapidjson::Value& request, AsioSetting* setting);
 bool CheckMiscRequest(const rapidjson::Value& request, GpioTable* table);

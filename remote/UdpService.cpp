@@ -62,7 +62,9 @@ bool WaitHandlingSentMessages(HANDLE event, DWORD timeoutMs) {
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs) return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-        DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, timeoutMs - elapsed, QS_SENDMESSAGE);
+        // Also a message that was already waiting when this thread last
+        // looked at its queue: without MWMO_INPUTAVAILABLE the wait sees only new ones.
+        DWORD result = MsgWaitForMultipleObjectsEx(1, &event, timeoutMs - elapsed, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0) return true;
         if (result != WAIT_OBJECT_0 + 1) return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
         MSG msg;

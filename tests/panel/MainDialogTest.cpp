@@ -7,6 +7,7 @@
 #include "panel/EndpointControl.h"
 #include "panel/PPageASIO.h"
 #include "panel/PPagePlay.h"
+#include "panel/PPageRemoteCtrl.h"
 #include "panel/PanelIds.h"
 #include "panel/PanelSwitches.h"
 #include "panel/TarnACPLDlg.h"
@@ -36,6 +37,13 @@ constexpr int kWindows7 = 4;
 constexpr int kWindows8 = 6;
 constexpr int kWindowsLater = 7;
 
+// The notification area as the dialog drives it: nothing here can stall it.
+std::vector<std::string> g_trayTips;
+BOOL WINAPI RecordingTray(DWORD message, PNOTIFYICONDATAA data) {
+    if (message == NIM_MODIFY) g_trayTips.push_back(data->szTip);
+    return TRUE;
+}
+
 class MainDialog : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -58,6 +66,8 @@ protected:
         options.arrivalSettleMs = 0;
         options.volumeKeyHoldMs = 0;
         options.shutdownWaitMs = 0;
+        options.trayNotify = RecordingTray;
+        g_trayTips.clear();
         dialog.reset(new CTarnACPLDlg(options));
         ASSERT_TRUE(dialog->Create(nullptr));
     }
@@ -118,7 +128,7 @@ TEST_F(MainDialog, LaterWindowsShowTheAsioPageAlone) {
     EXPECT_FALSE(Shown(IDC_MODE_ASIO));
     EXPECT_FALSE(Shown(IDC_LABEL_RESOLUTION));
     EXPECT_FALSE(Shown(IDC_ASIO_STATE));
-    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));  // no "RmtCtrlPP": no remote control
     EXPECT_TRUE(dialog->AudioDeviceOpen());
     EXPECT_EQ(0, dialog->AsioIndex());
     ASSERT_NE(nullptr, dialog->AsioPage());
@@ -163,6 +173,7 @@ TEST_F(MainDialog, RemovalBuildsTheInformationPageAndArrivalTheAsioPage) {
 
     sim::Plug();
     EXPECT_STREQ("VelmorR5R6", dialog->Tray().Data().szTip);
+    EXPECT_EQ(Titles({"N/A", "VelmorR5R6"}), g_trayTips);
     EXPECT_EQ(Titles({"ASIO"}), PageTitles());
     EXPECT_EQ(Titles({"ASIO"}), Strip(IDC_TAB_ASIO));
     EXPECT_TRUE(dialog->AudioDeviceOpen());
@@ -323,7 +334,7 @@ TEST_F(MainDialog, PlaybackModeListsRecordWithoutItsTabAndAsioModeShowsBoth) {
     EXPECT_TRUE(Shown(IDC_MODE_ASIO));
     EXPECT_TRUE(Shown(IDC_ASIO_STATE));
     EXPECT_FALSE(Shown(IDC_RESOLUTION));
-    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));  // no "RmtCtrlPP"
     EXPECT_TRUE(IsShown(dialog->Page(0)->Hwnd()));
     EXPECT_FALSE(IsShown(dialog->Page(1)->Hwnd()));
     // The hidden ASIO page feeds the summary statics.
@@ -469,6 +480,28 @@ TEST_F(MainDialog, ModeButtonsAlwaysLeadToAPage) {
     EXPECT_EQ(Titles({"Playback"}), Strip(IDC_TAB_PLAYBACK));
     EXPECT_FALSE(Shown(IDC_MODE_ASIO));
     EXPECT_FALSE(Shown(IDC_MODE_PLAYBACK));
+}
+
+// The "Remote Control" group is there exactly when the remote-control page
+// is, also beside an empty strip and after an unplug and plug.
+TEST_F(MainDialog, RemoteGroupFollowsTheRemotePage) {
+    Start(kWindows7);  // no switches: empty Playback strip, no remote control
+    EXPECT_TRUE(Strip(IDC_TAB_PLAYBACK).empty());
+    EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_FALSE(Shown(IDC_NETWORK_SERVER));
+    dialog.reset();
+    PutPanelSwitch(kPanelSwitchKey, kSwitchRmtCtrl, 1);
+    Start(kWindows7);
+    ASSERT_NE(nullptr, dialog->RemotePage());
+    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    sim::Unplug();
+    EXPECT_FALSE(Shown(IDC_REMOTE_GROUP));
+    PumpUntil([] { return false; }, 100);
+    sim::Plug();
+    ASSERT_TRUE(PumpUntil([&] { return dialog->RemotePage() != nullptr; }, 30000)) << "step: the arrival rebuilds";
+    EXPECT_TRUE(Strip(IDC_TAB_PLAYBACK).empty());
+    EXPECT_TRUE(Shown(IDC_REMOTE_GROUP));
+    EXPECT_TRUE(Shown(IDC_NETWORK_SERVER));
 }
 
 // The notice comes for any endpoint: one of another device keeps the arrival

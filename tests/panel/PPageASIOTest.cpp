@@ -5,6 +5,7 @@
 #include "device/StatusBlock.h"
 #include "panel/PPageASIO.h"
 #include "panel/PanelIds.h"
+#include "panel/TarnACPLDlg.h"
 #include "tests/panel/PanelTestSupport.h"
 #include "tests/support/RegistrySandbox.h"
 
@@ -183,6 +184,23 @@ TEST_F(AsioPage, StatusNeedsAParentAndListsLengthsAndDepths) {
     Open(true);
     AsioStatusRecord record;
     EXPECT_EQ(E_FAIL, page->GetAsioStatus(&record));
+
+    // With a parent: the 34 lengths from element 0 (count at 60), then the
+    // depths whose flags the block carries from 61 (count at 65).
+    driver.Write(&Layout::supporBitsPerSample, kWidthFlag16 | kWidthFlag32);
+    CTarnACPLDlg main;  // never created: the page needs only that it has one
+    CPPageASIO child(&main);
+    ASSERT_TRUE(child.Create(parent.Hwnd()));
+    ASSERT_EQ(S_OK, child.GetAsioStatus(&record));
+    EXPECT_EQ(2, record.words[0]);
+    EXPECT_EQ(20, record.words[13]);
+    EXPECT_EQ(600, record.words[33]);
+    EXPECT_EQ(0, record.words[34]);
+    EXPECT_EQ(34, record.words[60]);
+    EXPECT_EQ(16, record.words[61]);
+    EXPECT_EQ(32, record.words[62]);
+    EXPECT_EQ(0, record.words[63]);
+    EXPECT_EQ(2, record.words[65]);
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ namespace {
 using Layout = StatusBlockLayout;
 
 constexpr DWORD kStartTimeoutMs = 240000;
+// Each later step of a running panel: a 32-bit panel may run emulated.
+constexpr DWORD kStepTimeoutMs = 60000;
 const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\VelmorR5R6ACPL.exe";
 
 HWND FindDescendant(HWND root, int id) {
@@ -133,21 +135,22 @@ TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     // a free loopback-reachable port.
     PutPanelSwitch(kPanelSwitchKeyWow, kSwitchRmtCtrl, 1);
     const uint16_t remotePort = RemoteClient().LocalPort();
-    ASSERT_TRUE(StartPanel("/remote:" + std::to_string(remotePort)));
+    ASSERT_TRUE(StartPanel("/remote:" + std::to_string(remotePort))) << "step: the panel starts";
 
     // Started before any driver: the panel made the block from the driver's key.
     CStatusBlock block;
     ASSERT_EQ(S_OK, block.OpenExisting());
     EXPECT_EQ(200u, block.ReadOr(&Layout::bufferSize, 0));
     EXPECT_EQ(1u, block.ReadOr(&Layout::settingsLoaded, 0));
-    ASSERT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "UNLOAD"; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "UNLOAD"; }, kStepTimeoutMs))
+        << "step: the ASIO page shows the driver unloaded";
     EXPECT_EQ("20", Text(Control(IDC_ASIO_PAGE_BUFFER)));
 
     // A controller finds it, reads it and sets the ASIO preferences.
     EXPECT_EQ("Deactivate", Text(Control(IDC_NETWORK_SERVER)));
     auto remote = [&](const std::string& command) {
         return RunChild("\"" + SiblingProgram("velmor-remote.exe") + "\" --host 127.0.0.1 --port " +
-                        std::to_string(remotePort) + " --timeout 5000 " + command);
+                        std::to_string(remotePort) + " --timeout 30000 " + command);
     };
     ChildResult found = remote("probe");
     EXPECT_EQ(0u, found.exitCode) << found.output;
@@ -159,7 +162,8 @@ TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     EXPECT_EQ(0u, set.exitCode) << set.output;
     status = remote("--json status");
     EXPECT_NE(std::string::npos, status.output.find(R"("asio":{"buffer_size":"40","bit":"24"})")) << status.output;
-    EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_BUFFER)) == "40"; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_BUFFER)) == "40"; }, kStepTimeoutMs))
+        << "step: the ASIO page shows the controller's 40 ms";
     remote("set-asio --buffer-ms 20 --bit 16");
     EXPECT_EQ(200u, block.ReadOr(&Layout::bufferSize, 0));
 
@@ -170,9 +174,13 @@ TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     EXPECT_NE(nullptr, PanelWindow());
 
     // A running stream: within two polls of the driver's start.
-    auto play = std::async(std::launch::async, [&] { return Host("play VelmorR5R6 --rate 48000 --seconds 6"); });
-    EXPECT_TRUE(WaitFor([&] { return block.ReadOr(&Layout::driverState, 0) == kDriverRunning; }, 20000));
-    EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "RUNNING"; }, 2500));
+    // Long enough for a slow panel's poll to see it: the waits end with the
+    // condition, the stream's length only bounds them.
+    auto play = std::async(std::launch::async, [&] { return Host("play VelmorR5R6 --rate 48000 --seconds 30"); });
+    EXPECT_TRUE(WaitFor([&] { return block.ReadOr(&Layout::driverState, 0) == kDriverRunning; }, kStepTimeoutMs))
+        << "step: the host starts the driver";
+    EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_ASIO_PAGE_STATE)) == "RUNNING"; }, 25000))
+        << "step: the ASIO page shows the running driver";
     EXPECT_EQ("PCM stream", Text(Control(IDC_ASIO_PAGE_KIND)));
     EXPECT_EQ(0u, Text(Control(IDC_ASIO_PAGE_DESCRIPTION)).find("2 Channels, "));
     EXPECT_NE(std::string::npos, Text(Control(IDC_ASIO_PAGE_DESCRIPTION)).find("48000 Hz, Buffer 20.0 ms"));
@@ -187,7 +195,10 @@ TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     SendMessageA(PanelWindow(), WM_COMMAND, IDOK, 0);
     ASSERT_FALSE(IsWindowVisible(PanelWindow()));
     EXPECT_EQ(0u, Host("controlpanel VelmorR5R6").exitCode);
-    EXPECT_TRUE(WaitFor([] { return IsWindowVisible(PanelWindow()) != FALSE; }, 3000));
+    EXPECT_TRUE(WaitFor([] { return IsWindowVisible(PanelWindow()) != FALSE; }, kStepTimeoutMs))
+        << "step: controlPanel shows the hidden panel";
+    EXPECT_TRUE(WaitFor([&] { return block.ReadOr(&Layout::showPanelRequest, 9) == 0; }, kStepTimeoutMs))
+        << "step: the panel takes the show request";
     EXPECT_EQ(0u, block.ReadOr(&Layout::showPanelRequest, 9));
     EXPECT_EQ(0u, block.ReadOr(&Layout::changed, 9));
 
@@ -206,15 +217,17 @@ TEST_F(PanelProgram, ShowsTheDriverAndItsStreamAndHandsChoicesToTheDriver) {
     // Unplugging and plugging while the panel runs rebuilds its pages.
     for (int i = 0; i < 3; ++i) {
         sim::Unplug();
-        EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_INFO_TEXT)) == "No Device Available"; }, 5000));
+        EXPECT_TRUE(WaitFor([&] { return Text(Control(IDC_INFO_TEXT)) == "No Device Available"; }, kStepTimeoutMs))
+            << "step: unplug " << i << " shows the Information page";
         sim::Plug();
-        EXPECT_TRUE(WaitFor([&] { return Control(IDC_ASIO_PAGE_STATE) != nullptr; }, 5000));
+        EXPECT_TRUE(WaitFor([&] { return Control(IDC_ASIO_PAGE_STATE) != nullptr; }, kStepTimeoutMs))
+            << "step: plug " << i << " brings the ASIO page back";
     }
 
     // The program ends on ID_PANEL_EXIT and stores the two choices.
     block.Close();
     SendMessageTimeoutA(PanelWindow(), WM_COMMAND, ID_PANEL_EXIT, 0, SMTO_BLOCK, 5000, nullptr);
-    ASSERT_TRUE(WaitFor([] { return PanelWindow() == nullptr; }, 10000));
+    ASSERT_TRUE(WaitFor([] { return PanelWindow() == nullptr; }, kStepTimeoutMs)) << "step: the panel ends";
     uint32_t stored = 0;
     EXPECT_TRUE(GetSettingDword(kValueBufferSize, &stored));
     EXPECT_EQ(50u, stored);
@@ -231,7 +244,8 @@ TEST_F(PanelProgram, ControlPanelWithoutThePanelStartsItThroughTheDriversKey) {
                    static_cast<DWORD>(folder.size() + 1));
     RegCloseKey(key);
     EXPECT_EQ(0u, Host("controlpanel VelmorR5R6").exitCode);
-    EXPECT_TRUE(WaitFor([] { return IsWindowVisible(PanelWindow()) != FALSE; }, kStartTimeoutMs));
+    EXPECT_TRUE(WaitFor([] { return IsWindowVisible(PanelWindow()) != FALSE; }, kStartTimeoutMs))
+        << "step: controlPanel starts the panel";
 }
 
 }  // namespace

@@ -118,6 +118,9 @@ TEST(PlayRecordFormats, InputNamesConvertOnlyWhenTheyFit) {
 
 constexpr int kWindows8 = 6;
 
+// A notification area that takes every request at once.
+BOOL WINAPI NoTray(DWORD, PNOTIFYICONDATAA) { return TRUE; }
+
 class PlayRecordPages : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -139,6 +142,7 @@ protected:
         options.arrivalSettleMs = 0;
         options.volumeKeyHoldMs = 0;
         options.shutdownWaitMs = 0;
+        options.trayNotify = NoTray;
         dialog.reset(new CTarnACPLDlg(options));
         ASSERT_TRUE(dialog->Create(nullptr));
         Pump();
@@ -267,13 +271,15 @@ TEST_F(PlayRecordPages, PlaybackModeListsBothPagesAndTheFormatsBottomUp) {
     EXPECT_EQ(96000u, Format(sim::kDeviceRender).Format.nSamplesPerSec);
     EXPECT_EQ(24u, Format(sim::kDeviceRender).Format.wBitsPerSample);
 
-    // The remote control's list: every rate and depth (the page never disables its radios).
+    // The remote control's list: what the device's masks offer (the page's
+    // own radios are all enabled).
     PlayFormatList list = {};
     ASSERT_EQ(S_OK, play->GetSupportedFormats(&list));
     EXPECT_EQ(9, list.words[kFormatListRateCountAt]);
     EXPECT_EQ(384000, list.words[0]);
-    EXPECT_EQ(3, list.words[kFormatListDepthCountAt]);
-    EXPECT_EQ(32, list.words[kFormatListDepthsAt]);
+    EXPECT_EQ(2, list.words[kFormatListDepthCountAt]);
+    EXPECT_EQ(24, list.words[kFormatListDepthsAt]);
+    EXPECT_TRUE(IsWindowEnabled(play->Item(IDC_PLAY_BITS32)));
 }
 
 TEST_F(PlayRecordPages, ComboFollowsAFormatChangedElsewhereAndARefusalChangesNothing) {

@@ -11,23 +11,6 @@
 
 namespace {
 
-struct Heard : SessionListener {
-    int volumeCalls = 0;
-    float volume = -1;
-    BOOL mute = FALSE;
-    int disconnects = 0;
-    bool capture = false;
-    void OnSessionVolumeChanged(float v, BOOL m) override {
-        ++volumeCalls;
-        volume = v;
-        mute = m;
-    }
-    void OnSessionDisconnected(bool c, AudioSessionDisconnectReason) override {
-        ++disconnects;
-        capture = c;
-    }
-};
-
 class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -81,33 +64,20 @@ TEST_F(PlayerTest, AnswersItsTwoInterfacesAndPostsTheirNotices) {
     unknown->Release();
 }
 
-TEST_F(PlayerTest, SessionSinksTellTheListenerWhatOthersChanged) {
-    Heard heard;
-    player->SetSessionListener(&heard);
-    auto* render = new CAudioSessionEvents(player, window, 0);
-    auto* capture = new CAudioSessionEvents(player, window, 1);
-    const GUID someoneElse = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-
-    EXPECT_EQ(S_OK, render->OnSimpleVolumeChanged(0.5f, TRUE, &kPanelEventContext));  // our own change
-    EXPECT_EQ(0, heard.volumeCalls);
-    EXPECT_EQ(S_OK, render->OnSimpleVolumeChanged(0.25f, TRUE, &someoneElse));
-    EXPECT_EQ(1, heard.volumeCalls);
-    EXPECT_FLOAT_EQ(0.25f, heard.volume);
-    EXPECT_EQ(S_OK, capture->OnSimpleVolumeChanged(0.75f, FALSE, &someoneElse));  // render sink only
-    EXPECT_EQ(1, heard.volumeCalls);
-
-    EXPECT_EQ(S_OK, capture->OnSessionDisconnected(DisconnectReasonDeviceRemoval));
-    EXPECT_EQ(1, heard.disconnects);
-    EXPECT_TRUE(heard.capture);
-    EXPECT_EQ(S_OK, render->OnSessionDisconnected(DisconnectReasonDeviceRemoval));
-    EXPECT_FALSE(heard.capture);
-
-    IUnknown* unknown = nullptr;
-    ASSERT_EQ(S_OK, render->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
-    EXPECT_EQ(1u, unknown->Release());
-    EXPECT_EQ(0u, render->Release());
-    EXPECT_EQ(0u, capture->Release());
-    player->SetSessionListener(nullptr);
+// The device notices the Player registers for: an unplug and plug of the
+// device reach the window as an endpoint that became active.
+TEST_F(PlayerTest, UnplugAndPlugOfTheDeviceReachTheWindow) {
+    sim::ResetDevice();
+    ASSERT_TRUE(player->NotificationRegistered());
+    while (Posted(WM_PANEL_ENDPOINT_ACTIVE)) {
+    }
+    sim::Unplug();
+    sim::Plug();
+    bool posted = false;
+    for (DWORD start = GetTickCount(); !posted && GetTickCount() - start < 30000; Sleep(10)) {
+        posted = Posted(WM_PANEL_ENDPOINT_ACTIVE);
+    }
+    EXPECT_TRUE(posted) << "step: the endpoint's activation is posted";
 }
 
 }  // namespace

@@ -310,6 +310,33 @@ TEST_F(RemotePageTest, PageEndedWhileItsNetworkSettingIsOpenTakesNothingBack) {
     EXPECT_EQ(shownBefore, host.localAddress);
 }
 
+// With no addressed adapter the dialog has no table to take: OK still hands
+// back the port in use (a "/remote:N" one), not the default.
+TEST_F(RemotePageTest, NetworkSettingWithoutAdaptersKeepsThePortInUse) {
+    g_adapters = {Adapter("0.0.0.0", "0.0.0.0", "Down")};
+    auto page = MakePage(nullptr);
+    page->SetServicePort(6001);
+    std::string shown;
+    std::thread user([&] {
+        HWND dialog = nullptr;
+        for (DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 30000; Sleep(10)) {
+            dialog = FindWindowA(nullptr, "Network Setting (Remote Control)");
+        }
+        if (!dialog) return;
+        char portText[16] = {};
+        // The window exists before its initialisation has filled it.
+        for (DWORD start = GetTickCount(); !portText[0] && GetTickCount() - start < 30000; Sleep(10)) {
+            GetDlgItemTextA(dialog, IDC_NIC_PORT, portText, sizeof(portText));
+        }
+        shown = portText;
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    page->OpenNetworkSetting();
+    user.join();
+    EXPECT_EQ("6001", shown) << "step: the dialog opens";
+    EXPECT_EQ(6001, page->ServicePort());
+}
+
 TEST_F(RemotePageTest, NetworkSettingStartsFromThePageTable) {
     CRmctNic dialog(host.MainWindow());
     AdapterTable table = {};

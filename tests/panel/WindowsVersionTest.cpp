@@ -1,8 +1,11 @@
 #include "panel/WindowsVersion.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -46,16 +49,46 @@ TEST(WindowsVersion, TableOfVersionsProductsAndArchitectures) {
     }
 }
 
-// What this Windows (or Wine) tells the panel.
+constexpr char kProbeVariable[] = "VELMOR_VERSION_PROBE";
+constexpr char kProbeProgram[] = "velmor-version-probe.exe";
+
+// What a copy of this program under its own name is told when the prefix
+// gives that name a Windows version (HKCU Software\Wine\AppDefaults).
+std::string ClassificationAs(const char* version) {
+    const std::string key = std::string("Software\\Wine\\AppDefaults\\") + kProbeProgram;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr)) {
+        return "(no key)";
+    }
+    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>(std::strlen(version) + 1));
+    RegCloseKey(handle);
+    SetEnvironmentVariableA(kProbeVariable, "1");
+    ChildResult child = RunChild("\"" + SiblingProgram(kProbeProgram) +
+                                 "\" --gtest_filter=WindowsVersion.TheRunningSystemIsClassified", 120000);
+    SetEnvironmentVariableA(kProbeVariable, nullptr);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    size_t at = child.output.find("classified as ");
+    return at == std::string::npos ? child.output : child.output.substr(at + 14, child.output.find('\n', at) - at - 14);
+}
+
+// What this Windows (or Wine) tells the panel: asked for Windows XP and for
+// Windows 8 by the prefix, a copy of this program classifies them so.
 TEST(WindowsVersion, TheRunningSystemIsClassified) {
-    WindowsVersionInputs in = ReadWindowsVersion();
     int code = -1, is32 = -1;
     ASSERT_EQ(S_OK, ClassifyWindowsVersion(&code, &is32));
-    std::printf("reported %lu.%lu product %u architecture %u: code %d, 32-bit %d\n",
-                static_cast<unsigned long>(in.majorVersion), static_cast<unsigned long>(in.minorVersion),
-                in.productType, in.processorArchitecture, code, is32);
-    const bool wide = in.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
-    EXPECT_EQ(in.majorVersion == 5 || !wide ? 1 : 0, is32);
+    if (GetEnvironmentVariableA(kProbeVariable, nullptr, 0) > 0) {
+        std::printf("classified as %d %d\n", code, is32);
+        return;
+    }
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string copy = SiblingProgram(kProbeProgram);
+    ASSERT_TRUE(CopyFileA(self, copy.c_str(), FALSE)) << "step: a copy of this program";
+    // 64-bit Windows under both: XP is a 32-bit code (5.x), Windows 8 not.
+    EXPECT_EQ("0 1", ClassificationAs("winxp"));
+    EXPECT_EQ("6 0", ClassificationAs("win8"));
+    DeleteFileA(copy.c_str());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "device/PanelWindow.h"
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
+#include "device/VendorStatus.h"
 #include "panel/EndpointControl.h"
 #include "panel/PPageASIO.h"
 #include "panel/PPageRecord.h"
@@ -25,9 +26,11 @@
 #include <commctrl.h>
 #include <dbt.h>
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -54,6 +57,46 @@ ULONG WINAPI LoopbackAdapter(PIP_ADAPTER_INFO info, PULONG size) {
     std::strcpy(info->Description, "Loopback");
     return ERROR_SUCCESS;
 }
+
+// A notification area that takes every request at once.
+BOOL WINAPI NoTray(DWORD, PNOTIFYICONDATAA) { return TRUE; }
+
+// Waits for done() without handling this thread's messages; false after the bound.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
+    for (DWORD start = GetTickCount();; Sleep(5)) {
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+    }
+}
+
+// A window of this thread that unplugs and plugs the device when it is sent
+// WM_APP: the device's notices then reach the panel inside whatever this
+// thread is waiting in.
+struct BounceWindow {
+    BounceWindow() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "VelmorBounceWindow";
+        RegisterClassA(&wc);
+        window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        bounces = barriers = 0;
+    }
+    ~BounceWindow() { DestroyWindow(window); }
+    static LRESULT CALLBACK Proc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_APP + 1) ++barriers;
+        if (message != WM_APP) return DefWindowProcA(w, message, wParam, lParam);
+        sim::Unplug();
+        sim::Plug();
+        ++bounces;
+        return 0;
+    }
+    HWND window = nullptr;
+    static int bounces;
+    static int barriers;
+};
+int BounceWindow::bounces = 0;
+int BounceWindow::barriers = 0;
 
 // Whether a port can be bound (is free).
 bool PortFree(uint16_t port) {
@@ -102,6 +145,7 @@ protected:
         options.volumeKeyHoldMs = volumeKeyHoldMs;
         options.shutdownWaitMs = 0;
         options.remoteStartPort = port;
+        options.trayNotify = NoTray;
         dialog.reset(new CTarnACPLDlg(options));
         ASSERT_TRUE(dialog->Create(nullptr));
         ASSERT_EQ(S_OK, block.Open());
@@ -270,15 +314,22 @@ TEST_F(RemotePanel, RecordInputChosenThroughTheRecordPage) {
     ASSERT_EQ(S_OK, sim::SetRecordSelection(sim::kLineInFeedId));
     page->ReselectCurrentInput();
     const int lineInput = page->CurrentInput();
+    Ask(R"({"api":"set_record_status","input":{"resource":"Line In","volume":60}})");
+    sim::EndpointValues line = {}, now = {};
+    ASSERT_TRUE(sim::ReadEndpoint(sim::kDeviceLineIn, line));
+    ASSERT_EQ(0u, line.mute);
 
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
-              Ask(R"({"api":"set_record_status","input":{"resource":"SPDIF Rx","volume":60}})"));
+              Ask(R"({"api":"set_record_status","input":{"resource":"SPDIF Rx"}})"));
     UINT selected = 99;
     ASSERT_EQ(S_OK, endpoints->GetSelectedInput(&selected));
     EXPECT_NE(lineInput, static_cast<int>(selected));
     EXPECT_EQ(static_cast<int>(selected), page->CurrentInput());
+    // S/PDIF has no level: full scale, and not muted by the switch.
     std::string status = Ask(R"({"api":"get_status"})");
-    EXPECT_NE(std::string::npos, status.find(R"("resource":"SPDIF Rx"})")) << status;
+    EXPECT_NE(std::string::npos, status.find(R"("volume":"100","resource":"SPDIF Rx"})")) << status;
+    ASSERT_TRUE(sim::ReadEndpoint(sim::kDeviceSpdifIn, now));
+    EXPECT_EQ(0u, now.mute);
 
     // An input name the device does not have changes nothing.
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})",
@@ -291,6 +342,67 @@ TEST_F(RemotePanel, RecordInputChosenThroughTheRecordPage) {
     ASSERT_EQ(S_OK, endpoints->GetSelectedInput(&still));
     EXPECT_EQ(lineInput, static_cast<int>(still));
     EXPECT_EQ(lineInput, page->CurrentInput());
+    // Line In comes back with its own level and mute.
+    ASSERT_TRUE(sim::ReadEndpoint(sim::kDeviceLineIn, now));
+    EXPECT_EQ(line.level[0], now.level[0]);
+    EXPECT_EQ(line.level[1], now.level[1]);
+    EXPECT_EQ(0u, now.mute);
+    status = Ask(R"({"api":"get_status"})");
+    EXPECT_NE(std::string::npos, status.find(R"("volume":"60","resource":"Line In"})")) << status;
+}
+
+// Each percentage reads back as set on each range the device offers, on the
+// render level and on the line input; 0.5 dB steps over 48 dB are coarser
+// than one percent. A format-only request leaves the level where it is.
+TEST_F(RemotePanel, VolumesReadBackAsSetOnEveryRange) {
+    const sim::LevelRange ranges[] = {{-100.0f, 0.0f, 0.5f}, {-24.0f, 24.0f, 0.5f}, {-96.0f, 0.0f, 0.5f}};
+    for (const sim::LevelRange& range : ranges) {
+        ASSERT_EQ(S_OK, sim::SetEndpointRange(sim::kDeviceRender, ~0u, range));
+        ASSERT_EQ(S_OK, sim::SetEndpointRange(sim::kDeviceLineIn, ~0u, range));
+        ASSERT_EQ(S_OK, sim::SetRecordSelection(sim::kLineInFeedId));
+        Start(kWindows7);
+        for (int v = 0; v <= 100; ++v) {
+            const std::string volume = std::to_string(v);
+            Ask(R"({"api":"set_playback_status","input":{"volume":)" + volume + "}}");
+            Ask(R"({"api":"set_record_status","input":{"resource":"Line In","volume":)" + volume + "}}");
+            if (v == 29) Ask(R"({"api":"set_playback_status","input":{"bit":"24"}})");
+            std::string status = Ask(R"({"api":"get_status"})");
+            EXPECT_NE(std::string::npos, status.find(R"("volume":")" + volume + R"("},"record")"))
+                << range.minimum << ".." << range.maximum << ": " << status;
+            EXPECT_NE(std::string::npos, status.find(R"("volume":")" + volume + R"(","resource":"Line In")"))
+                << range.minimum << ".." << range.maximum << ": " << status;
+        }
+        dialog.reset();
+    }
+}
+
+// What get_data lists, the set requests take; a depth the device lacks is neither.
+TEST_F(RemotePanel, GetDataOffersWhatTheSetRequestsTake) {
+    {
+        sim::StateLock lock;
+        sim::State()->config.maxBits = 24;
+    }
+    Start(kWindows7);
+    rapidjson::Document data;
+    data.Parse(Ask(R"({"api":"get_data"})").c_str());
+    ASSERT_TRUE(data.IsObject() && data.HasMember("output"));
+    const std::string ok = R"({"status":"ok","output":{},"error":"no"})";
+    for (const char* part : {"playback", "record"}) {
+        ASSERT_TRUE(data["output"].HasMember(part)) << part;
+        const rapidjson::Value& lists = data["output"][part];
+        const std::string api = std::string("set_") + part + "_status";
+        EXPECT_EQ(2u, lists["bit"].Size()) << part;  // 24 and 16
+        for (const auto& rate : lists["rate"].GetArray()) {
+            for (const auto& bit : lists["bit"].GetArray()) {
+                EXPECT_EQ(ok, Ask(R"({"api":")" + api + R"(","input":{"rate":")" + rate.GetString() +
+                                  R"(","bit":")" + bit.GetString() + R"("}})"))
+                    << part << " " << rate.GetString() << "/" << bit.GetString();
+            }
+        }
+        EXPECT_EQ(R"({"status":"fail","output":{},"error":"no"})",
+                  Ask(R"({"api":")" + api + R"(","input":{"rate":"48000","bit":"32"}})"))
+            << part;
+    }
 }
 
 TEST_F(RemotePanel, ModeSwitchKeepsAnswering) {
@@ -343,20 +455,48 @@ TEST_F(RemotePanel, UnofferedFormatsAndUnusableLengthsFail) {
     EXPECT_EQ(200u, block.ReadOr(&Layout::bufferSize, 0));
     Ask(R"({"api":"set_asio_status","input":{"buffer_size":"7"}})");
     EXPECT_EQ(70u, block.ReadOr(&Layout::bufferSize, 0));
+    // A width the driver cannot run is refused like an unusable length.
+    block.Write(&Layout::bitsPerSample, 24);
+    for (const char* bit : {"0", "7", "2147483647", "x"}) {
+        EXPECT_EQ(fail, Ask(std::string(R"({"api":"set_asio_status","input":{"bit":")") + bit + R"("}})")) << bit;
+    }
+    EXPECT_EQ(24u, block.ReadOr(&Layout::bitsPerSample, 0));
+    EXPECT_NE(std::string::npos, Ask(R"({"api":"get_status"})").find(R"("asio":{"buffer_size":"7","bit":"24"})"));
 }
 
-// A device change sent into a service stop's wait runs after it: one set of pages.
+// A removal and an arrival that come while a service stop waits for a held
+// request run after the stop, in their order: the stopping page lives
+// through its stop, the held request is answered, and the audio interface of
+// the device as it came back is open.
 TEST_F(RemotePanel, DeviceChangeDuringAServiceStopWaitsForTheStop) {
     Start(kWindowsLater);
-    std::thread sender([this] { DeviceChange(DBT_DEVICEREMOVECOMPLETE); });
-    for (int i = 0; i < 300 && !(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE); ++i) Sleep(10);
-    ASSERT_TRUE(client.Send(kLoopback, port, R"({"api":"velmor"})", 16));  // holds the receive thread
-    Sleep(300);
-    Command(IDC_NETWORK_SERVER);
+    ASSERT_TRUE(Running());
+    CPPageRemoteCtrl* page = dialog->RemotePage();
+    const SOCKET service = page->Service().socket;
+    BounceWindow bounce;
+    std::thread sender([&] { SendMessageA(bounce.window, WM_APP, 0, 0); });
+    ASSERT_TRUE(WaitUntil([] { return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }))
+        << "step: the unplug and plug reach this thread";
+    ASSERT_TRUE(client.Send(kLoopback, port, R"({"api":"velmor"})", 16));
+    ASSERT_TRUE(WaitUntil([&] {
+        u_long queued = 1;
+        return ioctlsocket(service, FIONREAD, &queued) == 0 && queued == 0;
+    })) << "step: the receive thread takes the request";
+    Command(IDC_NETWORK_SERVER);  // waits for the hand-over; the bounce runs first
     sender.join();
-    ASSERT_TRUE(PumpUntil([&] { return dialog->RemotePage() == nullptr; }, 2000));
-    EXPECT_EQ(1, dialog->PageCount());
-    EXPECT_STREQ("Information", dialog->PageTitle(0));
+    EXPECT_EQ(1, bounce.bounces);
+    EXPECT_EQ(page, dialog->RemotePage()) << "pages were rebuilt while the stop ran";
+    std::string answer;
+    EXPECT_TRUE(client.Receive(kLoopback, 30000, &answer)) << "step: the held request is answered";
+    EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", answer);
+    // Posted after the deferred work: once it comes, that work has run.
+    PostMessageA(bounce.window, WM_APP + 1, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return bounce.barriers == 1; }, 30000)) << "step: the deferred device changes run";
+    ASSERT_EQ(1, dialog->PageCount());
+    EXPECT_STREQ("ASIO", dialog->PageTitle(0));
+    ULONG streaming = 0, reserved = 0, rate = 0, bits = 0;
+    EXPECT_EQ(S_OK, QueryDeviceStreamStatus(dialog->AudioDevice(), &streaming, &reserved, &rate, &bits))
+        << "the audio interface of the device that went is still in use";
 }
 
 TEST_F(RemotePanel, UnplugStopsTheServiceAndPlugOffersItAgain) {

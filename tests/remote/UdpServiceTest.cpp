@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,29 @@ constexpr uint32_t kLoopback = 0x7F000001;
 constexpr DWORD kAnswerTimeoutMs = 5000;
 const std::string kVelmor = R"({"api":"velmor"})";
 const std::string kOk = R"({"status":"ok","output":{},"error":"no"})";
+
+// Waits for done() without handling this thread's messages; false after the bound.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
+    for (DWORD start = GetTickCount();; Sleep(5)) {
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+    }
+}
+
+// A message sent from another thread waits for this one.
+bool SentMessageWaits() { return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }
+
+// How many handles the object has (0 when it cannot be asked).
+ULONG HandleCount(HANDLE handle) {
+    struct BasicInformation {
+        ULONG attributes, access, handles, pointers, reserved[10];
+    } info = {};
+    using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    if (!query || query(handle, 0, &info, sizeof(info), nullptr) < 0) return 0;  // ObjectBasicInformation
+    return info.handles;
+}
 
 TEST(UdpService, AnswersFromAnotherPortAndProbes) {
     RemoteHost host;
@@ -141,7 +165,7 @@ TEST(UdpService, StopCompletesAPendingHandOverOnALiveRing) {
     ASSERT_EQ(S_OK, StartUdpService(&service, kUdpSlotSize, 0));
     RemoteClient client;
     ASSERT_TRUE(client.Send(kLoopback, UdpServiceBoundPort(&service), kVelmor.data(), int(kVelmor.size())));
-    Sleep(300);  // the receive thread now waits in SendMessage
+    ASSERT_TRUE(WaitUntil([] { return SentMessageWaits(); })) << "step: the receive thread hands the datagram over";
     EXPECT_EQ(0, PendingWindow::handled);
     DWORD start = GetTickCount();
     StopUdpService(&service);
@@ -155,30 +179,38 @@ TEST(UdpService, StopCompletesAPendingHandOverOnALiveRing) {
 // the stop event goes once the late thread has ended (no handle per stop).
 TEST(UdpService, StopThatTimesOutLeavesNoHandle) {
     HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE pending = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HWND window = nullptr;
+    // The owner's thread handles nothing: it only says when a hand-over waits for it.
     std::thread owner([&] {
         window = CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
         SetEvent(created);
-        WaitForSingleObject(release, INFINITE);
+        while (WaitForSingleObject(release, 5) == WAIT_TIMEOUT) {
+            if (SentMessageWaits()) SetEvent(pending);
+        }
     });
-    WaitForSingleObject(created, 5000);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(created, 30000)) << "step: the owner's window";
     RemoteClient client;
     HANDLE stopEvent = nullptr;
     {
         UdpService service(window);
         ASSERT_EQ(S_OK, StartUdpService(&service, kUdpSlotSize, 0));
-        stopEvent = service.stopEvent;
+        // The stop event seen through a handle of the test's own: its count
+        // tells whether the service's handle is still open (handle values are reused).
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), service.stopEvent, GetCurrentProcess(), &stopEvent, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS));
+        EXPECT_EQ(2u, HandleCount(stopEvent));
         ASSERT_TRUE(client.Send(kLoopback, UdpServiceBoundPort(&service), kVelmor.data(), int(kVelmor.size())));
-        Sleep(300);  // the receive thread now waits in SendMessage
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pending, 30000)) << "step: the hand-over waits for the owner";
         StopUdpService(&service);
     }
     SetEvent(release);  // the window's thread ends: the hand-over fails, the thread ends
     owner.join();
-    Sleep(300);
-    DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(stopEvent, &flags)) << "the stop event is still open";
+    EXPECT_TRUE(WaitUntil([&] { return HandleCount(stopEvent) == 1; })) << "the stop event is still open";
+    CloseHandle(stopEvent);
     CloseHandle(created);
+    CloseHandle(pending);
     CloseHandle(release);
 }
 
