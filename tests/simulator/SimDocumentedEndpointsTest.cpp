@@ -1,0 +1,194 @@
+// The virtual endpoints where Windows documents what a client sees: the
+// property store, the audio client's format answers, COM, device states,
+// arrival after the interfaces, and one notice per change.
+#include "SimHarness.h"
+
+#include "device/EndpointKeys.h"
+#include "device/KsConstants.h"
+#include "simulator/endpoints/Endpoints.h"
+
+#include <audioclient.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace simtest {
+namespace {
+
+struct Heard : IAudioEndpointVolumeCallback, IMMNotificationClient {
+    std::atomic<int> notices{0}, properties{0};
+    std::atomic<DWORD> lineState{0};
+    std::vector<float> left;  // each notice's left level (scalar), read after the waits
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override {
+        left.push_back(data->afChannelVolumes[0]);
+        ++notices;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD state) override {
+        if (sim::FindEndpoint(id) == sim::kDeviceLineIn) lineState = state;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY key) override {
+        if (SameKey(key, kKeyDeviceFormat)) ++properties;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override { return S_OK; }
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+    for (DWORD start = GetTickCount(); !done() && GetTickCount() - start < 10000;) Sleep(10);
+    return done();
+}
+
+class SimDocumentedEndpoints : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        ASSERT_EQ(S_OK, Api().CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                               __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator)));
+        ASSERT_EQ(S_OK, enumerator->GetDevice(sim::Endpoint(sim::kDeviceRender).id, &device));
+    }
+    void TearDown() override {
+        device->Release();
+        enumerator->Release();
+        SimTest::TearDown();
+    }
+    template <typename I>
+    I* Activate() {
+        I* object = nullptr;
+        EXPECT_EQ(S_OK, device->Activate(__uuidof(I), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&object)));
+        return object;
+    }
+    DWORD State(uint32_t endpoint) {
+        sim::StateLock shared;
+        return sim::EndpointDeviceState(*state, endpoint);
+    }
+    IMMDeviceEnumerator* enumerator = nullptr;
+    IMMDevice* device = nullptr;
+};
+
+WAVEFORMATEXTENSIBLE Pcm(DWORD rate, WORD bits) {
+    WAVEFORMATEXTENSIBLE f = {{WAVE_FORMAT_EXTENSIBLE, 2, rate, 0, WORD(bits / 4), bits, 22}, {bits}, 3, {}};
+    f.Format.nAvgBytesPerSec = rate * f.Format.nBlockAlign;
+    f.SubFormat = kKsDataFormatSubtypePcm;
+    return f;
+}
+
+TEST_F(SimDocumentedEndpoints, TheStoreChecksNoFormatTheAudioClientDoesAndCommitHoldsBackWrites) {
+    state->config.maxBits = 16;
+    WAVEFORMATEXTENSIBLE wide = Pcm(96000, 24);
+    IAudioClient* client = Activate<IAudioClient>();
+    ASSERT_NE(nullptr, client);
+    EXPECT_EQ(AUDCLNT_E_UNSUPPORTED_FORMAT, client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &wide.Format, nullptr));
+    WAVEFORMATEX* closest = nullptr;
+    EXPECT_EQ(E_POINTER, client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &wide.Format, nullptr));
+    WAVEFORMATEXTENSIBLE plain = Pcm(44100, 16);
+    EXPECT_EQ(S_OK, client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &plain.Format, nullptr));
+    // Shared mode compares with the engine's format: another rate names it as the closest.
+    ASSERT_EQ(S_FALSE, client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &plain.Format, &closest));
+    EXPECT_EQ(48000u, closest->nSamplesPerSec);
+    CoTaskMemFree(closest);
+
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_BLOB;
+    value.blob.cbSize = sizeof(wide);
+    value.blob.pBlobData = reinterpret_cast<BYTE*>(&wide);
+    IPropertyStore* store = nullptr;
+    ASSERT_EQ(S_OK, device->OpenPropertyStore(STGM_READWRITE, &store));
+    EXPECT_EQ(S_OK, store->SetValue(kKeyDeviceFormat, value));  // what the device cannot play, taken all the same
+    EXPECT_EQ(96000u, reinterpret_cast<WAVEFORMATEX*>(state->endpoints.endpoint[sim::kDeviceRender].format[0])->nSamplesPerSec);
+    BYTE longer[48] = {};
+    value.blob = {sizeof(longer), longer};
+    EXPECT_EQ(INPLACE_S_TRUNCATED, store->SetValue(kKeyEngineFloatFormat, value));
+    EXPECT_EQ(STG_E_ACCESSDENIED, store->SetValue(kKeyDeviceFriendlyName, value));
+    store->Release();
+
+    // The stricter reading: values wait for Commit, a store released without it changes nothing.
+    state->endpoints.commitRequired = 1;
+    value.blob = {sizeof(plain), reinterpret_cast<BYTE*>(&plain)};
+    for (bool commit : {false, true}) {
+        ASSERT_EQ(S_OK, device->OpenPropertyStore(STGM_READWRITE, &store));
+        EXPECT_EQ(S_OK, store->SetValue(kKeyDeviceFormat, value));
+        if (commit) {
+            EXPECT_EQ(S_OK, store->Commit());
+            EXPECT_EQ(E_FAIL, store->SetValue(kKeyDeviceFormat, value));  // spent
+        }
+        store->Release();
+        EXPECT_EQ(commit ? 44100u : 96000u,
+                  reinterpret_cast<WAVEFORMATEX*>(state->endpoints.endpoint[sim::kDeviceRender].format[0])->nSamplesPerSec);
+    }
+    sim::Unplug();
+    EXPECT_EQ(AUDCLNT_E_DEVICE_INVALIDATED, client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &plain.Format, nullptr));
+    client->Release();
+}
+
+TEST_F(SimDocumentedEndpoints, ComStatesArrivalAndOneNoticePerChange) {
+    // Without COM on the thread (and no multithreaded apartment in the process) there is no enumerator.
+    CoUninitialize();
+    void* none = nullptr;
+    EXPECT_EQ(CO_E_NOTINITIALIZED, Api().CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                                          __uuidof(IMMDeviceEnumerator), &none));
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+
+    Heard heard;
+    ASSERT_EQ(S_OK, enumerator->RegisterEndpointNotificationCallback(&heard));
+    IAudioEndpointVolume* volume = Activate<IAudioEndpointVolume>();
+    ASSERT_EQ(S_OK, volume->RegisterControlChangeNotify(&heard));
+    // Two changes at once: two notices, each with the level it left.
+    ASSERT_EQ(S_OK, volume->SetMasterVolumeLevel(-50.0f, nullptr));
+    ASSERT_EQ(S_OK, volume->SetMasterVolumeLevel(-25.0f, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return heard.notices >= 2; }));
+    Sleep(50);
+    ASSERT_EQ(2, heard.notices.load());
+    EXPECT_FLOAT_EQ(0.5f, heard.left[0]);
+    EXPECT_FLOAT_EQ(0.75f, heard.left[1]);
+
+    // A format written through the store is told to the notification clients, once per change.
+    WAVEFORMATEXTENSIBLE f = Pcm(96000, 24);
+    PROPVARIANT value = {};
+    value.vt = VT_BLOB;
+    value.blob = {sizeof(f), reinterpret_cast<BYTE*>(&f)};
+    IPropertyStore* store = nullptr;
+    ASSERT_EQ(S_OK, device->OpenPropertyStore(STGM_READWRITE, &store));
+    EXPECT_EQ(S_OK, store->SetValue(kKeyDeviceFormat, value));
+    EXPECT_EQ(S_OK, store->SetValue(kKeyDeviceFormat, value));  // the same value: no change
+    store->Release();
+    ASSERT_TRUE(WaitFor([&] { return heard.properties > 0; }));
+
+    // Disabled and jack states; a removal is NOTPRESENT, and the endpoints come back one by one after the interfaces.
+    ASSERT_EQ(S_OK, sim::SetEndpointUserState(sim::kDeviceLineIn, sim::kUserDisabled));
+    ASSERT_TRUE(WaitFor([&] { return heard.lineState == DEVICE_STATE_DISABLED; }));
+    EXPECT_EQ(DWORD(DEVICE_STATE_UNPLUGGED), (sim::SetEndpointUserState(sim::kDeviceSpdifIn, sim::kUserUnplugged),
+                                              State(sim::kDeviceSpdifIn)));
+    sim::SetEndpointUserState(sim::kDeviceLineIn, sim::kUserActive);
+    state->endpoints.arrivalSpacingMs = 2000;
+    sim::Unplug();
+    ASSERT_TRUE(WaitFor([&] { return heard.lineState == DEVICE_STATE_NOTPRESENT; }));
+    sim::Plug();
+    EXPECT_EQ(DWORD(DEVICE_STATE_NOTPRESENT), State(sim::kDeviceRender));
+    ASSERT_TRUE(WaitFor([&] { return State(sim::kDeviceRender) == DEVICE_STATE_ACTIVE; }));
+    EXPECT_EQ(DWORD(DEVICE_STATE_NOTPRESENT), State(sim::kDeviceLineIn));
+    ASSERT_TRUE(WaitFor([&] { return heard.lineState == DEVICE_STATE_ACTIVE; }));
+
+    // The registration died with the device it was made on: no callback, though the device is back.
+    const int before = heard.notices;
+    ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, ~0u, -10.0f, nullptr));
+    Sleep(100);
+    EXPECT_EQ(before, heard.notices.load());
+    EXPECT_EQ(S_OK, volume->UnregisterControlChangeNotify(&heard));
+    volume->Release();
+    EXPECT_EQ(S_OK, enumerator->UnregisterEndpointNotificationCallback(&heard));
+}
+
+}  // namespace
+}  // namespace simtest
