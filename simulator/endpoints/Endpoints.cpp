@@ -253,14 +253,6 @@ HRESULT SetEndpointUserState(uint32_t index, EndpointUserState userState) {
     return S_OK;
 }
 
-uint64_t EndpointsDueInMs(const SharedState& state) {
-    if (!state.present) return 0;
-    const uint64_t last = state.endpoints.arrivalMs +
-                          static_cast<uint64_t>(kEndpointCount - 1 - kDeviceRender) * state.endpoints.arrivalSpacingMs;
-    const uint64_t age = PresentForMs(state);
-    return age < last ? last - age : 0;
-}
-
 void NotePropertyChange(EndpointsState& e, uint32_t index, uint32_t key) {
     e.propertyRing[e.propertySequence % kChangeRing] = {index, key};
     ++e.propertySequence;

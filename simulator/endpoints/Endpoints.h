@@ -60,8 +60,6 @@ bool EndpointListed(const SharedState& state, uint32_t index);
 bool EndpointActive(const SharedState& state, uint32_t index);
 DWORD EndpointDeviceState(const SharedState& state, uint32_t index);
 HRESULT SetEndpointUserState(uint32_t index, EndpointUserState userState);
-// Milliseconds until the last of the device's endpoints is due (0: all are).
-uint64_t EndpointsDueInMs(const SharedState& state);
 // A property value changed, for OnPropertyValueChanged (caller holds the lock).
 void NotePropertyChange(EndpointsState& endpoints, uint32_t index, uint32_t key);
 

@@ -181,7 +181,6 @@ std::string ListJson(sim::SharedState& state) {
         w.Key("flow"), w.String(d.flow == eRender ? "render" : "capture");
         w.Key("device"), w.Bool(d.ours);
         w.Key("active"), w.Bool(r.active);
-        w.Key("state"), w.String(StateName(r.deviceState));
         w.Key("channels"), w.Uint(r.format.Format.nChannels);
         w.Key("rate"), w.Uint(r.format.Format.nSamplesPerSec);
         w.Key("bits"), w.Uint(r.format.Format.wBitsPerSample);
@@ -202,6 +201,7 @@ std::string ListJson(sim::SharedState& state) {
         w.StartObject();
         for (uint32_t k = 0; k < sim::kFormatKeyCount; ++k) w.Key(kKeyNames[k]), w.Uint(r.values.formatWrites[k]);
         w.EndObject();
+        w.Key("state"), w.String(StateName(r.deviceState));
         w.EndObject();
     }
     w.EndArray();
