@@ -146,9 +146,11 @@ TEST_F(SimDocumentedEndpoints, ComStatesArrivalAndOneNoticePerChange) {
     WAVEFORMATEXTENSIBLE f = Pcm(96000, 24);
     EXPECT_EQ(S_OK, Write(&f, sizeof(f)));
     EXPECT_EQ(S_OK, Write(&f, sizeof(f)));  // the same value: no change
-    ASSERT_TRUE(WaitFor([&] { return heard.properties > 0; }));
-    Sleep(50);
-    EXPECT_EQ(1, heard.properties.load());
+    f.Format.nSamplesPerSec = 44100;
+    f.Format.nAvgBytesPerSec = 44100 * f.Format.nBlockAlign;
+    EXPECT_EQ(S_OK, Write(&f, sizeof(f)));
+    ASSERT_TRUE(WaitFor([&] { return heard.properties >= 2; }));
+    EXPECT_EQ(2, heard.properties.load());
 
     // A disabled endpoint; a removal is NOTPRESENT, and the endpoints come back one by one after the interfaces.
     ASSERT_EQ(S_OK, sim::SetEndpointUserState(sim::kDeviceLineIn, sim::kUserDisabled));
@@ -163,11 +165,17 @@ TEST_F(SimDocumentedEndpoints, ComStatesArrivalAndOneNoticePerChange) {
     EXPECT_EQ(DWORD(DEVICE_STATE_NOTPRESENT), State(sim::kDeviceLineIn));
     ASSERT_TRUE(WaitFor([&] { return heard.lineState == DEVICE_STATE_ACTIVE; }));
 
-    // The registration died with the device it was made on: no callback, though the device is back.
+    // The registration died with the device it was made on: no callback, though the device is back
+    // (one made on the endpoint's new volume hears the change in the same delivery).
     const int before = heard.notices;
+    Heard fresh;
+    IAudioEndpointVolume* now = Activate<IAudioEndpointVolume>();
+    ASSERT_EQ(S_OK, now->RegisterControlChangeNotify(&fresh));
     ASSERT_EQ(S_OK, sim::SetEndpointLevel(sim::kDeviceRender, ~0u, -10.0f, nullptr));
-    Sleep(100);
+    ASSERT_TRUE(WaitFor([&] { return fresh.notices > 0; }));
     EXPECT_EQ(before, heard.notices.load());
+    EXPECT_EQ(S_OK, now->UnregisterControlChangeNotify(&fresh));
+    now->Release();
     EXPECT_EQ(S_OK, volume->UnregisterControlChangeNotify(&heard));
     volume->Release();
     EXPECT_EQ(S_OK, enumerator->UnregisterEndpointNotificationCallback(&heard));
