@@ -78,6 +78,17 @@ HRESULT WriteFormat(IPropertyStore* store, const PROPERTYKEY& key, const WAVEFOR
     return store->SetValue(key, value);  // the blob stays ours: no PropVariantClear
 }
 
+// Whether the device plays the format: asked as for an exclusive stream,
+// since a shared-mode answer compares with the format the endpoint has now.
+HRESULT CheckDeviceFormat(IMMDevice* device, const WAVEFORMATEXTENSIBLE& format) {
+    IAudioClient* client = nullptr;
+    HRESULT hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&client));
+    if (FAILED(hr) || !client) return FAILED(hr) ? hr : E_FAIL;
+    hr = client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &format.Format, nullptr);
+    client->Release();
+    return hr == S_OK ? S_OK : FAILED(hr) ? hr : AUDCLNT_E_UNSUPPORTED_FORMAT;
+}
+
 // The next part of the walk: upstream for render, downstream for capture.
 HRESULT NextPart(IPart* part, bool capture, IPart** next) {
     *next = nullptr;
@@ -414,8 +425,10 @@ HRESULT EndpointControl::SetFormat(EndpointRecord* record, WORD bits, DWORD samp
 
     IMMDevice* device = OpenDevice(*record);
     if (!device) return E_FAIL;
+    // The store takes any blob: whether the device plays it is the audio client's answer.
+    HRESULT hr = CheckDeviceFormat(device, format);
     IPropertyStore* store = nullptr;
-    HRESULT hr = device->OpenPropertyStore(STGM_READWRITE, &store);
+    if (SUCCEEDED(hr)) hr = device->OpenPropertyStore(STGM_READWRITE, &store);
     device->Release();
     if (FAILED(hr) || !store) return FAILED(hr) ? hr : E_FAIL;
     const PROPERTYKEY* keys[] = {&kKeyDeviceFormat, &kKeyEngineFloatFormat, &kKeyEngineFloatFormat8a,
@@ -441,6 +454,8 @@ HRESULT EndpointControl::SetFormat(EndpointRecord* record, WORD bits, DWORD samp
         hr = WriteFormat(store, *keys[k], format);
         if (SUCCEEDED(hr)) ++written;
     }
+    // An endpoint's store may keep the values until they are committed.
+    if (SUCCEEDED(hr)) hr = store->Commit();
     for (UINT k = 0; k < keyCount; ++k) {
         if (FAILED(hr) && k < written && before[k].vt == VT_BLOB) store->SetValue(*keys[k], before[k]);
         PropVariantClear(&before[k]);

@@ -91,11 +91,14 @@ BOOL CTarnACPLDlg::OnInitDialog() {
     m_vendorId = m_productId = 0;
     m_masks = KsFormatMasks();
 
-    if (SUCCEEDED(DetectDevice())) QueryFormats();
+    const bool detected = SUCCEEDED(DetectDevice());
+    if (detected) QueryFormats();
 
     if (!OpenAudioDevice() && !EndpointControlAvailable(m_versionCode)) m_asioAvailable = 0;
 
-    m_arrivalPending = 0;
+    // Endpoints that turn active after the start (the device just plugged in)
+    // complete the detection as after an arrival.
+    m_arrivalPending = !detected && EndpointControlAvailable(m_versionCode) ? 1 : 0;
     m_status = PanelStatusCopies();
 
     m_switches = ReadPanelSwitches();

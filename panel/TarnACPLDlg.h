@@ -135,6 +135,7 @@ private:
     void PressVolumeKey(int buttonId, BYTE pressState);
     void Poll();
     void HandleEndpointActive();
+    void RefreshEndpoints();
     void ShowWindowRestored();
     void EndPanel();
     void ListenForTaskbarRestart();

@@ -169,6 +169,19 @@ void CTarnACPLDlg::ApplyDeviceEvent(WPARAM event) {
     }
 }
 
+// An endpoint of the device enabled again (or plugged into its jack) while
+// the pages stand: the search runs again and the pages follow what it found.
+void CTarnACPLDlg::RefreshEndpoints() {
+    if (!EndpointControlAvailable(m_versionCode) || !m_endpoints || !m_endpoints->Found()) return;
+    const UINT render = m_endpoints->RenderCount(), capture = m_endpoints->CaptureCount();
+    m_endpoints->ReleaseEndpoints();
+    HRESULT hr = DetectDevice();
+    if (SUCCEEDED(hr) && render == m_endpoints->RenderCount() && capture == m_endpoints->CaptureCount()) return;
+    PageWork work(*this);
+    DestroyPages();
+    BuildPages();
+}
+
 LRESULT CTarnACPLDlg::OnEndpointActive(WPARAM, LPARAM) {
     if (!DeferIfBusy(kDeferredEndpointActive)) HandleEndpointActive();
     return 0;
@@ -177,7 +190,10 @@ LRESULT CTarnACPLDlg::OnEndpointActive(WPARAM, LPARAM) {
 // The notice comes for any endpoint that became active: until ours is
 // found the arrival stays pending, with the Information page meanwhile.
 void CTarnACPLDlg::HandleEndpointActive() {
-    if (!m_arrivalPending) return;
+    if (!m_arrivalPending) {
+        RefreshEndpoints();
+        return;
+    }
     PageWork work(*this);
     if (m_options.arrivalSettleMs) SleepEx(m_options.arrivalSettleMs, FALSE);
     if (FAILED(DetectDevice())) {

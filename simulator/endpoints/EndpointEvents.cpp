@@ -2,6 +2,7 @@
 
 #include "simulator/endpoints/Endpoints.h"
 
+#include <cstring>
 #include <vector>
 
 namespace sim {
@@ -13,14 +14,17 @@ constexpr DWORD kWatchPeriodMs = 10;
 
 struct ClientEntry {
     IMMNotificationClient* client;
-    bool active[kEndpointCount];
+    DWORD state[kEndpointCount];
     uint32_t generation;  // the device's removals this client has heard of
+    uint32_t properties;  // property changes it has heard of
 };
 
 struct VolumeEntry {
     IAudioEndpointVolumeCallback* callback;
     uint32_t endpoint;
-    uint32_t changes;
+    uint32_t generation;  // of the endpoint volume it was registered with
+    uint32_t sequence;    // volume changes it has heard of
+    bool dead;            // its endpoint went away: nothing more comes
 };
 
 struct Registry {
@@ -35,24 +39,42 @@ Registry* g_registry = nullptr;
 INIT_ONCE g_once = INIT_ONCE_STATIC_INIT;
 
 struct Snapshot {
-    bool active[kEndpointCount];
+    DWORD state[kEndpointCount];
     EndpointValues values[kEndpointCount];
     uint32_t generation;
+    uint32_t volumeSequence;
+    uint32_t propertySequence;
+    VolumeChange volumeRing[kChangeRing];
+    PropertyChange propertyRing[kChangeRing];
 };
 
 bool TakeSnapshot(Snapshot& s) {
     SharedState* state = State();
     if (!state) return false;
     StateLock shared;
+    EndpointsState& e = Endpoints(*state);
     for (uint32_t i = 0; i < kEndpointCount; ++i) {
-        s.active[i] = EndpointActive(*state, i);
-        s.values[i] = Endpoints(*state).endpoint[i];
+        s.state[i] = EndpointDeviceState(*state, i);
+        s.values[i] = e.endpoint[i];
     }
     s.generation = state->generation;
+    s.volumeSequence = e.volumeSequence;
+    s.propertySequence = e.propertySequence;
+    std::memcpy(s.volumeRing, e.volumeRing, sizeof(s.volumeRing));
+    std::memcpy(s.propertyRing, e.propertyRing, sizeof(s.propertyRing));
     return true;
 }
 
-void Notify(IAudioEndpointVolumeCallback* callback, const EndpointValues& v) {
+VolumeChange Current(uint32_t endpoint, const EndpointValues& v) {
+    VolumeChange c = {endpoint, v.mute, {}, {}, v.context};
+    for (uint32_t ch = 0; ch < kEndpointChannels; ++ch) {
+        c.level[ch] = v.level[ch];
+        c.range[ch] = v.range[ch];
+    }
+    return c;
+}
+
+void Notify(IAudioEndpointVolumeCallback* callback, const VolumeChange& v) {
     // The structure ends in a one-element array: room for the second channel.
     struct {
         AUDIO_VOLUME_NOTIFICATION_DATA data;
@@ -67,39 +89,72 @@ void Notify(IAudioEndpointVolumeCallback* callback, const EndpointValues& v) {
     callback->OnNotify(&notice.data);
 }
 
+// The state changes of one client since it last heard. A device unplugged
+// and plugged again between two looks still reads as a removal and an
+// arrival: its endpoints went away and came back.
+void DeliverStates(Registry& r, size_t c, const Snapshot& s) {
+    const bool removed = r.clients[c].generation != s.generation;
+    r.clients[c].generation = s.generation;
+    for (uint32_t i = 0; i < kEndpointCount && c < r.clients.size(); ++i) {
+        ClientEntry& entry = r.clients[c];
+        IMMNotificationClient* client = entry.client;
+        if (removed && Endpoint(i).ours && entry.state[i] == s.state[i] && s.state[i] != DEVICE_STATE_NOTPRESENT) {
+            client->OnDeviceStateChanged(Endpoint(i).id, DEVICE_STATE_NOTPRESENT);
+            if (c < r.clients.size() && r.clients[c].client == client) client->OnDeviceStateChanged(Endpoint(i).id, s.state[i]);
+            continue;
+        }
+        if (entry.state[i] == s.state[i]) continue;
+        entry.state[i] = s.state[i];
+        client->OnDeviceStateChanged(Endpoint(i).id, s.state[i]);
+    }
+}
+
+// One OnPropertyValueChanged per value a program changed.
+void DeliverProperties(Registry& r, size_t c, const Snapshot& s) {
+    uint32_t from = r.clients[c].properties;
+    if (s.propertySequence - from > kChangeRing) from = s.propertySequence - kChangeRing;
+    r.clients[c].properties = s.propertySequence;
+    IMMNotificationClient* client = r.clients[c].client;
+    for (uint32_t n = from; n != s.propertySequence && c < r.clients.size() && r.clients[c].client == client; ++n) {
+        const PropertyChange& change = s.propertyRing[n % kChangeRing];
+        client->OnPropertyValueChanged(Endpoint(change.endpoint).id, FormatKey(change.key));
+    }
+}
+
+// One OnNotify per level or mute change of the registration's endpoint,
+// while the endpoint volume it was made with lives.
+void DeliverVolumes(Registry& r, size_t n, const Snapshot& s) {
+    VolumeEntry& entry = r.volumes[n];
+    const uint32_t endpoint = entry.endpoint;
+    const bool alive = s.state[endpoint] == DEVICE_STATE_ACTIVE &&
+                       (!Endpoint(endpoint).ours || entry.generation == s.generation);
+    if (!alive) entry.dead = true;
+    uint32_t from = entry.sequence;
+    entry.sequence = s.volumeSequence;
+    if (entry.dead) return;
+    IAudioEndpointVolumeCallback* callback = entry.callback;
+    if (s.volumeSequence - from > kChangeRing) {
+        // Further behind than the ring: once with the values of the moment.
+        from = s.volumeSequence - kChangeRing;
+        Notify(callback, Current(endpoint, s.values[endpoint]));
+    }
+    for (; from != s.volumeSequence && n < r.volumes.size() && r.volumes[n].callback == callback; ++from) {
+        const VolumeChange& change = s.volumeRing[from % kChangeRing];
+        if (change.endpoint == endpoint) Notify(callback, change);
+    }
+}
+
 // Delivers what changed since each registration last heard; callbacks run
 // under the registry's lock, so an unregistration waits for a delivery in
 // progress and nothing follows it. (A callback may unregister itself: the
 // lock is re-entrant and the loops re-check their bounds.)
-// A device unplugged and plugged again between two looks still reads as a
-// removal and an arrival: its endpoints went away and came back.
 void Deliver(Registry& r, const Snapshot& s) {
     EnterCriticalSection(&r.lock);
     for (size_t c = 0; c < r.clients.size(); ++c) {
-        const bool removed = r.clients[c].generation != s.generation;
-        r.clients[c].generation = s.generation;
-        for (uint32_t i = 0; i < kEndpointCount && c < r.clients.size(); ++i) {
-            ClientEntry& entry = r.clients[c];
-            IMMNotificationClient* client = entry.client;
-            if (removed && Endpoint(i).ours && entry.active[i] && s.active[i]) {
-                client->OnDeviceStateChanged(Endpoint(i).id, DEVICE_STATE_NOTPRESENT);
-                if (c < r.clients.size() && r.clients[c].client == client) {
-                    client->OnDeviceStateChanged(Endpoint(i).id, DEVICE_STATE_ACTIVE);
-                }
-                continue;
-            }
-            if (entry.active[i] == s.active[i]) continue;
-            entry.active[i] = s.active[i];
-            client->OnDeviceStateChanged(Endpoint(i).id, s.active[i] ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT);
-        }
+        DeliverStates(r, c, s);
+        if (c < r.clients.size()) DeliverProperties(r, c, s);
     }
-    for (size_t n = 0; n < r.volumes.size(); ++n) {
-        VolumeEntry& entry = r.volumes[n];
-        const EndpointValues& v = s.values[entry.endpoint];
-        if (entry.changes == v.changes) continue;
-        entry.changes = v.changes;
-        Notify(entry.callback, v);
-    }
+    for (size_t n = 0; n < r.volumes.size(); ++n) DeliverVolumes(r, n, s);
     LeaveCriticalSection(&r.lock);
 }
 
@@ -142,8 +197,8 @@ HRESULT RegisterEndpointClient(IMMNotificationClient* client) {
     Registry* r = Get();
     HRESULT hr = E_OUTOFMEMORY;
     if (r) {
-        ClientEntry entry = {client, {}, s.generation};
-        for (uint32_t i = 0; i < kEndpointCount; ++i) entry.active[i] = s.active[i];
+        ClientEntry entry = {client, {}, s.generation, s.propertySequence};
+        for (uint32_t i = 0; i < kEndpointCount; ++i) entry.state[i] = s.state[i];
         r->clients.push_back(entry);
         SetEvent(r->wake);
         hr = S_OK;
@@ -169,7 +224,7 @@ HRESULT UnregisterEndpointClient(IMMNotificationClient* client) {
     return hr;
 }
 
-HRESULT RegisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback* callback) {
+HRESULT RegisterVolumeCallback(uint32_t endpoint, uint32_t generation, IAudioEndpointVolumeCallback* callback) {
     if (!callback) return E_POINTER;
     if (endpoint >= kEndpointCount) return E_INVALIDARG;
     Snapshot s;
@@ -179,7 +234,7 @@ HRESULT RegisterVolumeCallback(uint32_t endpoint, IAudioEndpointVolumeCallback* 
     Registry* r = Get();
     HRESULT hr = E_OUTOFMEMORY;
     if (r) {
-        r->volumes.push_back({callback, endpoint, s.values[endpoint].changes});
+        r->volumes.push_back({callback, endpoint, generation, s.volumeSequence, false});
         SetEvent(r->wake);
         hr = S_OK;
     }

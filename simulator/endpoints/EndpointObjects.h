@@ -16,6 +16,7 @@ namespace sim {
 HRESULT CreateDeviceEnumerator(REFIID iid, void** object);
 HRESULT CreateDeviceTopology(uint32_t endpoint, IDeviceTopology** topology);
 HRESULT CreateEndpointVolume(uint32_t endpoint, IAudioEndpointVolume** volume);
+HRESULT CreateAudioClient(uint32_t endpoint, IAudioClient** client);
 
 // An endpoint's object stays usable while its device is the one it was made
 // for: the device's own endpoints die with an unplug.

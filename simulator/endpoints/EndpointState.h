@@ -48,6 +48,36 @@ struct EndpointValues {
     uint8_t format[kFormatKeyCount][kFormatBlobBytes];
 };
 
+// One level or mute change as its notice tells it.
+struct VolumeChange {
+    uint32_t endpoint;
+    uint32_t mute;
+    float level[kEndpointChannels];
+    LevelRange range[kEndpointChannels];
+    GUID context;
+};
+
+// One property value a program changed.
+struct PropertyChange {
+    uint32_t endpoint;
+    uint32_t key;                          // FormatKeyIndex
+};
+
+// Notices kept for the endpoint watch of every process: the watch delivers
+// each one; a process that falls further behind than the ring is told once
+// with the values of the moment.
+constexpr uint32_t kChangeRing = 64;
+
+// An endpoint's state as the user left it (the device's presence comes on top).
+enum EndpointUserState : uint32_t {
+    kUserActive = 0,
+    kUserDisabled = 1,                     // disabled in the Windows sound settings
+    kUserUnplugged = 2,                    // a jack endpoint with nothing in its jack
+};
+
+// After the device's interfaces appear, its endpoints turn active one by one.
+constexpr uint32_t kDefaultArrivalMs = 500;
+
 struct EndpointsState {
     uint32_t initialized;                  // 0: defaults are set at first use
     // Faults.
@@ -59,6 +89,18 @@ struct EndpointsState {
     uint32_t muxSelection;                 // local id of the part that feeds the record multiplexer
     uint32_t muxChanges;
     EndpointValues endpoint[kEndpointCount];
+    // Arrival: the device seen present in this generation since this time.
+    uint32_t seenPresent;
+    uint32_t seenGeneration;
+    uint64_t arrivalTime;                  // FILETIME, 100 ns units
+    uint32_t arrivalMs;                    // the first endpoint turns active this long after the interfaces
+    uint32_t arrivalSpacingMs;             // each further one this much later (0: all together)
+    uint32_t commitRequired;               // property writes take effect at Commit only
+    uint32_t userState[kEndpointCount];    // EndpointUserState
+    uint32_t volumeSequence;               // changes made, the last kChangeRing in the ring
+    uint32_t propertySequence;
+    VolumeChange volumeRing[kChangeRing];
+    PropertyChange propertyRing[kChangeRing];
 };
 
 }  // namespace sim

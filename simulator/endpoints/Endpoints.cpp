@@ -94,12 +94,49 @@ void SetDefaults(EndpointsState& e) {
         std::memcpy(v.format[0], &format, sizeof(format));
         v.formatHeld[0] = 1;
     }
+    e.arrivalMs = kDefaultArrivalMs;
     e.initialized = 1;
 }
 
-void CountChange(EndpointValues& v, LPCGUID context) {
+// A device that was there from the start has its endpoints at once.
+void SetDefaults(SharedState& state) {
+    SetDefaults(state.endpoints);
+    state.endpoints.seenPresent = state.present;
+    state.endpoints.seenGeneration = state.generation;
+}
+
+// Each change is one notice, with the values it left.
+void CountChange(EndpointsState& e, uint32_t index, LPCGUID context) {
+    EndpointValues& v = e.endpoint[index];
     ++v.changes;
     v.context = context ? *context : GUID_NULL;
+    VolumeChange& c = e.volumeRing[e.volumeSequence % kChangeRing];
+    c.endpoint = index;
+    c.mute = v.mute;
+    for (uint32_t ch = 0; ch < kEndpointChannels; ++ch) {
+        c.level[ch] = v.level[ch];
+        c.range[ch] = v.range[ch];
+    }
+    c.context = v.context;
+    ++e.volumeSequence;
+}
+
+// How long the device has been seen present, stamped by whoever looks first
+// after it appeared (the endpoint watch looks every few milliseconds).
+uint64_t PresentForMs(const SharedState& seen) {
+    auto& state = const_cast<SharedState&>(seen);  // callers hold the state lock
+    EndpointsState& e = state.endpoints;
+    const uint64_t now = NowFileTime();
+    if (!state.present) {
+        e.seenPresent = 0;
+        return 0;
+    }
+    if (!e.seenPresent || e.seenGeneration != state.generation) {
+        e.seenPresent = 1;
+        e.seenGeneration = state.generation;
+        e.arrivalTime = now;
+    }
+    return now > e.arrivalTime ? (now - e.arrivalTime) / 10000 : 0;
 }
 
 // Fractions of a step below this count as on the step (float levels).
@@ -173,7 +210,7 @@ std::wstring EndpointInstance(const SharedState& state, uint32_t index) {
 }
 
 EndpointsState& Endpoints(SharedState& state) {
-    if (!state.endpoints.initialized) SetDefaults(state.endpoints);
+    if (!state.endpoints.initialized) SetDefaults(state);
     return state.endpoints;
 }
 
@@ -183,16 +220,42 @@ bool EndpointListed(const SharedState& state, uint32_t index) {
 }
 
 bool EndpointActive(const SharedState& state, uint32_t index) {
-    if (!EndpointListed(state, index)) return false;
-    const EndpointDesc& d = Endpoint(index);
-    if (!d.ours) return true;
-    if (!state.present) return false;
-    if (d.flow == eRender) return state.endpoints.topology != kTopologyCaptureOnly;
-    return state.config.model == kModelR6;
+    return EndpointDeviceState(state, index) == DEVICE_STATE_ACTIVE;
 }
 
 DWORD EndpointDeviceState(const SharedState& state, uint32_t index) {
-    return EndpointActive(state, index) ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
+    if (!EndpointListed(state, index)) return DEVICE_STATE_NOTPRESENT;
+    const EndpointDesc& d = Endpoint(index);
+    if (d.ours) {
+        // The device's endpoints exist with it: gone with a removal, and
+        // after an arrival there one after another, behind its interfaces.
+        if (!state.present) return DEVICE_STATE_NOTPRESENT;
+        if (d.flow == eRender ? state.endpoints.topology == kTopologyCaptureOnly : state.config.model != kModelR6) {
+            return DEVICE_STATE_NOTPRESENT;
+        }
+        const uint64_t due = state.endpoints.arrivalMs +
+                             static_cast<uint64_t>(index - kDeviceRender) * state.endpoints.arrivalSpacingMs;
+        if (PresentForMs(state) < due) return DEVICE_STATE_NOTPRESENT;
+    }
+    switch (state.endpoints.userState[index]) {
+        case kUserDisabled: return DEVICE_STATE_DISABLED;
+        case kUserUnplugged: return DEVICE_STATE_UNPLUGGED;
+        default: return DEVICE_STATE_ACTIVE;
+    }
+}
+
+HRESULT SetEndpointUserState(uint32_t index, EndpointUserState userState) {
+    SharedState* state = State();
+    if (!state || index >= kEndpointCount) return E_FAIL;
+    if (userState > kUserUnplugged) return E_INVALIDARG;
+    StateLock shared;
+    Endpoints(*state).userState[index] = userState;
+    return S_OK;
+}
+
+void NotePropertyChange(EndpointsState& e, uint32_t index, uint32_t key) {
+    e.propertyRing[e.propertySequence % kChangeRing] = {index, key};
+    ++e.propertySequence;
 }
 
 HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context, OutOfRange outside) {
@@ -210,7 +273,7 @@ HRESULT SetEndpointLevel(uint32_t index, UINT channel, float db, LPCGUID context
     for (UINT ch = 0; ch < kEndpointChannels; ++ch) {
         if (channel == ~0u || channel == ch) v.level[ch] = SnapLevel(db, v.range[ch]);
     }
-    CountChange(v, context);
+    CountChange(Endpoints(*state), index, context);
     return S_OK;
 }
 
@@ -225,7 +288,7 @@ HRESULT SetEndpointRange(uint32_t index, UINT channel, const LevelRange& range) 
         v.range[ch] = range;
         v.level[ch] = SnapLevel(v.level[ch], range);
     }
-    CountChange(v, nullptr);
+    CountChange(Endpoints(*state), index, nullptr);
     return S_OK;
 }
 
@@ -235,7 +298,7 @@ HRESULT SetEndpointMute(uint32_t index, BOOL mute, LPCGUID context) {
     StateLock shared;
     EndpointValues& v = Endpoints(*state).endpoint[index];
     v.mute = mute ? 1 : 0;
-    CountChange(v, context);
+    CountChange(Endpoints(*state), index, context);
     return S_OK;
 }
 
@@ -265,10 +328,10 @@ void StepRenderLevel(SharedState& state, int direction) {
         const LevelRange& range = v.range[ch];
         v.level[ch] = SnapLevel(v.level[ch] + static_cast<float>(direction) * range.step, range);
     }
-    CountChange(v, nullptr);
+    CountChange(Endpoints(state), kDeviceRender, nullptr);
 }
 
-void ResetEndpoints(SharedState& state) { SetDefaults(state.endpoints); }
+void ResetEndpoints(SharedState& state) { SetDefaults(state); }
 
 int FormatKeyIndex(const PROPERTYKEY& key) {
     for (uint32_t i = 0; i < kFormatKeyCount; ++i) {
@@ -309,6 +372,15 @@ HRESULT CheckFormatBlob(const SharedState& state, uint32_t index, uint32_t key, 
         return AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
     return S_OK;
+}
+
+WAVEFORMATEXTENSIBLE MixFormat(const SharedState& state, uint32_t index) {
+    WAVEFORMATEXTENSIBLE device = {};
+    const EndpointValues& v = state.endpoints.endpoint[index < kEndpointCount ? index : 0];
+    std::memcpy(&device, v.format[0], sizeof(device));
+    WAVEFORMATEXTENSIBLE mix = PcmFormat(device.Format.nSamplesPerSec ? device.Format.nSamplesPerSec : 48000, 32);
+    mix.SubFormat = kKsDataFormatSubtypeIeeeFloat;
+    return mix;
 }
 
 }  // namespace sim

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <mmdeviceapi.h>
+#include <mmreg.h>
 
 #include <string>
 
@@ -52,8 +53,15 @@ std::wstring EndpointInstance(const SharedState& state, uint32_t index);
 EndpointsState& Endpoints(SharedState& state);
 // Listed at all (in any state): the extra endpoints exist only in the "many" topology.
 bool EndpointListed(const SharedState& state, uint32_t index);
+// DEVICE_STATE_*: the device's endpoints are NOTPRESENT while it is away
+// and for a while after it appeared (each its own moment, in index order);
+// then ACTIVE, or DISABLED or UNPLUGGED as the user left them (caller holds
+// the state lock).
 bool EndpointActive(const SharedState& state, uint32_t index);
 DWORD EndpointDeviceState(const SharedState& state, uint32_t index);
+HRESULT SetEndpointUserState(uint32_t index, EndpointUserState userState);
+// A property value changed, for OnPropertyValueChanged (caller holds the lock).
+void NotePropertyChange(EndpointsState& endpoints, uint32_t index, uint32_t key);
 
 // Changes as any program makes them: each level or mute change is counted
 // for the notifications. A level is snapped to a step of its channel's
@@ -86,6 +94,9 @@ void ResetEndpoints(SharedState& state);
 // (FormatKeyIndex): S_OK, E_INVALIDARG for a broken blob,
 // AUDCLNT_E_UNSUPPORTED_FORMAT for one it cannot play (caller holds the lock).
 HRESULT CheckFormatBlob(const SharedState& state, uint32_t index, uint32_t key, const BYTE* blob, ULONG bytes);
+// The audio engine's shared-mode format: the float form of the device format
+// at its rate and channels (caller holds the lock).
+WAVEFORMATEXTENSIBLE MixFormat(const SharedState& state, uint32_t index);
 
 // Format keys: the device format, the engine's float form and its two
 // Windows 8 copies; -1 for other keys.

@@ -23,7 +23,7 @@ public:
         for (IAudioEndpointVolumeCallback*& slot : callbacks_) {
             if (slot) continue;
             callback->AddRef();
-            HRESULT hr = RegisterVolumeCallback(endpoint_, callback);
+            HRESULT hr = RegisterVolumeCallback(endpoint_, generation_, callback);
             if (FAILED(hr)) {
                 callback->Release();
                 return hr;

@@ -7,6 +7,7 @@
 
 #include "device/EndpointKeys.h"
 
+#include <objbase.h>
 #include <propidl.h>
 
 #include <cstring>
@@ -32,18 +33,26 @@ HRESULT StringValue(const std::wstring& text, PROPVARIANT* value) {
     return S_OK;
 }
 
+// An endpoint's property store. Writes take format blobs only (the rest is
+// the system's) and check nothing of the format, as on Windows. They take
+// effect at once, or with the commit fault (the stricter reading of the
+// documentation) only at Commit, after which the store is spent; a store
+// released without Commit then changes nothing.
 class PropertyStore : public ComObject<IPropertyStore> {
 public:
-    PropertyStore(uint32_t endpoint, bool writable) : endpoint_(endpoint), writable_(writable) {}
+    PropertyStore(uint32_t endpoint, bool writable, bool commitRequired)
+        : endpoint_(endpoint), writable_(writable), commitRequired_(commitRequired) {}
 
     HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
         if (!count) return E_POINTER;
+        if (spent_) return E_FAIL;
         *count = static_cast<DWORD>(sizeof(kStoreKeys) / sizeof(kStoreKeys[0]) + kFormatKeyCount);
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
         if (!key) return E_POINTER;
+        if (spent_) return E_FAIL;
         const DWORD fixed = sizeof(kStoreKeys) / sizeof(kStoreKeys[0]);
         if (index < fixed) {
             *key = *kStoreKeys[index];
@@ -58,13 +67,16 @@ public:
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
         if (!value) return E_POINTER;
         PropVariantInit(value);
+        if (spent_) return E_FAIL;
         SharedState* state = State();
         if (!state) return E_FAIL;
         const EndpointDesc& d = Endpoint(endpoint_);
         int format = FormatKeyIndex(key);
         if (format >= 0) {
             uint8_t blob[kFormatBlobBytes];
-            {
+            if (staged_[format]) {
+                std::memcpy(blob, stagedBlob_[format], sizeof(blob));  // this store's own write
+            } else {
                 StateLock shared;
                 const EndpointValues& v = Endpoints(*state).endpoint[endpoint_];
                 if (!v.formatHeld[format]) return S_OK;  // no value: VT_EMPTY
@@ -87,36 +99,69 @@ public:
         return S_OK;
     }
 
-    // Format blobs only, kept and counted per key; the rest is the system's.
-    // A blob the device cannot take is refused and the key keeps its value.
+    // S_OK, INPLACE_S_TRUNCATED for a blob longer than the key holds, or
+    // STG_E_ACCESSDENIED: whether the device plays the format is the audio
+    // client's question, not the store's.
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override {
+        if (spent_) return E_FAIL;
         if (!writable_) return STG_E_ACCESSDENIED;
         ++writes_;
         int format = FormatKeyIndex(key);
         if (format < 0) return STG_E_ACCESSDENIED;
-        if (value.vt != VT_BLOB) return E_INVALIDARG;
+        if (value.vt != VT_BLOB || !value.blob.pBlobData || value.blob.cbSize == 0) return E_INVALIDARG;
         SharedState* state = State();
         if (!state) return E_FAIL;
+        uint8_t blob[kFormatBlobBytes] = {};
+        const ULONG bytes = value.blob.cbSize < kFormatBlobBytes ? value.blob.cbSize : kFormatBlobBytes;
+        std::memcpy(blob, value.blob.pBlobData, bytes);
+        const HRESULT done = value.blob.cbSize > kFormatBlobBytes ? INPLACE_S_TRUNCATED : S_OK;
         StateLock shared;
         EndpointsState& e = Endpoints(*state);
         if (e.failPropertyWrite && writes_ == e.failPropertyWrite) return E_FAIL;
-        HRESULT hr = CheckFormatBlob(*state, endpoint_, static_cast<uint32_t>(format), value.blob.pBlobData,
-                                     value.blob.cbSize);
-        if (FAILED(hr)) return hr;
-        EndpointValues& v = e.endpoint[endpoint_];
-        std::memset(v.format[format], 0, kFormatBlobBytes);
-        std::memcpy(v.format[format], value.blob.pBlobData, value.blob.cbSize);
-        v.formatHeld[format] = 1;
-        ++v.formatWrites[format];
+        if (commitRequired_) {
+            std::memcpy(stagedBlob_[format], blob, sizeof(blob));
+            staged_[format] = true;
+            return done;
+        }
+        Store(e, static_cast<uint32_t>(format), blob);
+        return done;
+    }
+
+    HRESULT STDMETHODCALLTYPE Commit() override {
+        if (spent_) return E_FAIL;
+        if (!writable_) return STG_E_ACCESSDENIED;
+        if (!commitRequired_) return S_OK;
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        {
+            StateLock shared;
+            EndpointsState& e = Endpoints(*state);
+            for (uint32_t k = 0; k < kFormatKeyCount; ++k) {
+                if (staged_[k]) Store(e, k, stagedBlob_[k]);
+            }
+        }
+        spent_ = true;
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE Commit() override { return writable_ ? S_OK : STG_E_ACCESSDENIED; }
-
 private:
+    // One value into the shared state; a changed one is told to the notification clients.
+    void Store(EndpointsState& e, uint32_t key, const uint8_t* blob) {
+        EndpointValues& v = e.endpoint[endpoint_];
+        const bool changed = !v.formatHeld[key] || std::memcmp(v.format[key], blob, kFormatBlobBytes) != 0;
+        std::memcpy(v.format[key], blob, kFormatBlobBytes);
+        v.formatHeld[key] = 1;
+        ++v.formatWrites[key];
+        if (changed) NotePropertyChange(e, endpoint_, key);
+    }
+
     uint32_t endpoint_;
     bool writable_;
+    bool commitRequired_;
+    bool spent_ = false;         // committed under the commit fault: nothing more succeeds
     uint32_t writes_ = 0;        // SetValue calls through this store, for the write fault
+    bool staged_[kFormatKeyCount] = {};
+    uint8_t stagedBlob_[kFormatKeyCount][kFormatBlobBytes] = {};
 };
 
 class Device : public ComObject<IMMDevice> {
@@ -140,6 +185,9 @@ public:
         if (IsEqualIID(iid, __uuidof(IAudioEndpointVolume))) {
             return CreateEndpointVolume(endpoint_, reinterpret_cast<IAudioEndpointVolume**>(object));
         }
+        if (IsEqualIID(iid, __uuidof(IAudioClient))) {
+            return CreateAudioClient(endpoint_, reinterpret_cast<IAudioClient**>(object));
+        }
         return E_NOINTERFACE;
     }
 
@@ -148,14 +196,16 @@ public:
         *store = nullptr;
         bool write = (access & (STGM_WRITE | STGM_READWRITE)) != 0;
         if (access & ~static_cast<DWORD>(STGM_WRITE | STGM_READWRITE)) return E_INVALIDARG;
-        if (write) {
-            SharedState* state = State();
-            if (!state) return E_FAIL;
+        SharedState* state = State();
+        if (!state) return E_FAIL;
+        bool commitRequired;
+        {
             StateLock shared;
             // As for a program that is not elevated.
-            if (Endpoints(*state).refusePropertyWrite) return E_ACCESSDENIED;
+            if (write && Endpoints(*state).refusePropertyWrite) return E_ACCESSDENIED;
+            commitRequired = Endpoints(*state).commitRequired != 0;
         }
-        return HandOut(new (std::nothrow) PropertyStore(endpoint_, write), store);
+        return HandOut(new (std::nothrow) PropertyStore(endpoint_, write, commitRequired), store);
     }
 
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
@@ -314,6 +364,10 @@ LPWSTR TaskString(const wchar_t* text) {
 HRESULT CreateDeviceEnumerator(REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
+    // CoCreateInstance needs COM on the calling thread (its own apartment or the process's multithreaded one).
+    APTTYPE apartment;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(CoGetApartmentType(&apartment, &qualifier))) return CO_E_NOTINITIALIZED;
     auto* enumerator = new (std::nothrow) Enumerator;
     if (!enumerator) return E_OUTOFMEMORY;
     HRESULT hr = enumerator->QueryInterface(iid, object);

@@ -152,7 +152,11 @@ TEST_F(EndpointControlTest, ModelsPresenceAndVersionDecideWhatIsFound) {
     EXPECT_FALSE(control->Found());
     state->config.model = sim::kModelR6;
     sim::Plug();
-    EXPECT_EQ(S_OK, Find());
+    // The endpoints turn active a while after the device's interfaces appear.
+    EXPECT_EQ(E_FAIL, Find());
+    HRESULT found = E_FAIL;
+    for (DWORD start = GetTickCount(); FAILED(found) && GetTickCount() - start < 10000; Sleep(20)) found = Find();
+    ASSERT_EQ(S_OK, found) << "the endpoints did not turn active within 10 s";
     EXPECT_EQ(1, capture);
 
     // Another device's ids match nothing.

@@ -19,6 +19,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -56,18 +57,24 @@ protected:
     static WAVEFORMATEX Format(uint32_t endpoint) {
         return *reinterpret_cast<const WAVEFORMATEX*>(Values(endpoint).format[0]);
     }
-    void StartDialog() {
+    void StartDialog(DWORD settleMs = 0) {
         PutPanelSwitch(kPanelSwitchKey, kSwitchPlayRec, 1);
         CTarnACPLDlg::Options options;
         options.versionCode = kWinCode7;
-        options.arrivalSettleMs = options.volumeKeyHoldMs = options.shutdownWaitMs = 0;
+        options.volumeKeyHoldMs = options.shutdownWaitMs = 0;
+        options.arrivalSettleMs = settleMs;
         dialog.reset(new CTarnACPLDlg(options));
         ASSERT_TRUE(dialog->Create(nullptr));
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 200;) {
+        PumpUntil([] { return false; }, 200);
+    }
+    // Lets the endpoint notices posted from the device's thread arrive.
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+        for (DWORD start = GetTickCount(); !done() && GetTickCount() - start < timeoutMs;) {
             MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
+        return done();
     }
     static LRESULT Position(CDialog* page, int id) { return SendMessageA(page->Item(id), TBM_GETPOS, 0, 0); }
 
@@ -141,6 +148,38 @@ TEST_F(StrictEndpoints, EachTrackbarFollowsItsOwnChannelsRange) {
     SendMessageA(left, TBM_SETPOS, TRUE, 25);
     SendMessageA(play->Hwnd(), WM_VSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 25), reinterpret_cast<LPARAM>(left));
     EXPECT_EQ(-25.0f, Values(sim::kDeviceRender).level[0]);
+}
+
+// The store takes any blob and may hold it until Commit: the panel asks the
+// audio client first and commits what it wrote.
+TEST_F(StrictEndpoints, FormatWritesAreAskedOfTheAudioClientAndCommitted) {
+    ASSERT_EQ(S_OK, Find());
+    for (uint32_t commit : {0u, 1u}) {
+        state->endpoints.commitRequired = commit;
+        EXPECT_EQ(S_OK, control->SetRenderFormat(16, commit ? 44100 : 96000)) << commit;
+        EXPECT_EQ(commit ? 44100u : 96000u, Format(sim::kDeviceRender).nSamplesPerSec) << commit;
+    }
+    state->config.maxBits = 16;
+    const uint32_t writes = Values(sim::kDeviceRender).formatWrites[0];
+    EXPECT_EQ(AUDCLNT_E_UNSUPPORTED_FORMAT, control->SetRenderFormat(24, 48000));
+    EXPECT_EQ(writes, Values(sim::kDeviceRender).formatWrites[0]);  // nothing written
+}
+
+// The device's endpoints turn active one by one after its interfaces: a
+// panel started meanwhile waits for them, its settle lets the last one come,
+// and one the user enables again later joins the Record page.
+TEST_F(StrictEndpoints, PagesFollowEndpointsThatComeLateOrComeBack) {
+    ASSERT_EQ(S_OK, sim::SetEndpointUserState(sim::kDeviceSpdifIn, sim::kUserDisabled));
+    state->endpoints.arrivalMs = state->endpoints.arrivalSpacingMs = 300;
+    sim::Unplug();
+    sim::Plug();
+    StartDialog(1500);
+    ASSERT_TRUE(PumpUntil([&] { return dialog->PlaybackPage() != nullptr; }, 10000)) << "no pages after the arrival";
+    EXPECT_NE(nullptr, dialog->RecordPage());  // the line input came 300 ms after the render endpoint
+    EXPECT_EQ(1u, dialog->Endpoints()->CaptureCount());
+    ASSERT_EQ(S_OK, sim::SetEndpointUserState(sim::kDeviceSpdifIn, sim::kUserActive));
+    EXPECT_TRUE(PumpUntil([&] { return dialog->Endpoints()->CaptureCount() == 2; }, 5000)) << "S/PDIF not taken up";
+    EXPECT_NE(nullptr, dialog->RecordPage());
 }
 
 }  // namespace

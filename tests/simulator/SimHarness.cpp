@@ -15,9 +15,14 @@ void SimTest::SetUp() {
     InstallDeviceApi(&sim::DeviceTable());
     state = sim::State();
     ASSERT_NE(nullptr, state);
+    // A Core Audio client, as any: the device enumerator needs COM.
+    comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }
 
-void SimTest::TearDown() { InstallDeviceApi(nullptr); }
+void SimTest::TearDown() {
+    InstallDeviceApi(nullptr);
+    if (comInitialized) CoUninitialize();
+}
 
 const DeviceApiTable& Api() { return DeviceApi(); }
 

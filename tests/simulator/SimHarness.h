@@ -22,6 +22,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     sim::SharedState* state = nullptr;
+    bool comInitialized = false;
 };
 
 const DeviceApiTable& Api();

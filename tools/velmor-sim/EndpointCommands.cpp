@@ -7,6 +7,9 @@
 #include "device/EndpointKeys.h"
 #include "device/KsConstants.h"
 
+#include <audioclient.h>
+#include <objbase.h>
+
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -30,7 +33,11 @@ const char kEndpointUsage[] =
     "  fault refuse-property-write on|off endpoint property writes give E_ACCESSDENIED\n"
     "  fault fail-property-write N|off    the Nth write through one opened store fails (1-4)\n"
     "  fault no-level-control on|off      the device's topology has no level control\n"
-    "  fault no-connector on|off          the device's endpoint topologies have no connector\n";
+    "  fault no-connector on|off          the device's endpoint topologies have no connector\n"
+    "  fault commit-required on|off       property writes take effect only at Commit\n"
+    "  state render|line|spdif active|disabled|unplugged  as the user left the endpoint\n"
+    "  set endpoint-arrival MS [SPACING]  the device's first endpoint turns active MS after its\n"
+    "                                     interfaces, each further one SPACING ms later (500 0)\n";
 
 namespace {
 
@@ -75,9 +82,19 @@ int Fail(const char* message) {
     return 1;
 }
 
+const char* StateName(DWORD deviceState) {
+    switch (deviceState) {
+        case DEVICE_STATE_ACTIVE: return "active";
+        case DEVICE_STATE_DISABLED: return "disabled";
+        case DEVICE_STATE_UNPLUGGED: return "unplugged";
+        default: return "notpresent";
+    }
+}
+
 struct Row {
     uint32_t index;
     bool active;
+    DWORD deviceState;
     sim::EndpointValues values;
     WAVEFORMATEXTENSIBLE format;
 };
@@ -91,6 +108,10 @@ Row ReadRow(uint32_t index) {
     Row row = {};
     row.index = index;
     sim::ReadEndpoint(index, row.values, &row.active);
+    if (sim::SharedState* state = sim::State()) {
+        sim::StateLock shared;
+        row.deviceState = sim::EndpointDeviceState(*state, index);
+    }
     std::memcpy(&row.format, row.values.format[0], sizeof(row.format));
     return row;
 }
@@ -111,7 +132,7 @@ std::string ListText(sim::SharedState& state) {
                  "endpoint %u %s %s %s \"%s\" format %u ch %lu Hz %u bits %s level %.2f %.2f dB mute %s "
                  "writes %u %u %u %u\n",
                  i, d.flow == eRender ? "render" : "capture", d.ours ? "device" : "foreign",
-                 r.active ? "active" : "notpresent", Narrow(sim::EndpointFriendlyName(state, i)).c_str(),
+                 StateName(r.deviceState), Narrow(sim::EndpointFriendlyName(state, i)).c_str(),
                  r.format.Format.nChannels, static_cast<unsigned long>(r.format.Format.nSamplesPerSec),
                  r.format.Format.wBitsPerSample, floatFormat ? "float" : "pcm", r.values.level[0], r.values.level[1],
                  r.values.mute ? "on" : "off", r.values.formatWrites[0], r.values.formatWrites[1],
@@ -135,8 +156,9 @@ std::string ListText(sim::SharedState& state) {
     if (e.failPropertyWrite) snprintf(failing, sizeof(failing), "%u", e.failPropertyWrite);
     snprintf(line, sizeof(line),
              "fault refuse-property-write %s\nfault fail-property-write %s\nfault no-level-control %s\n"
-             "fault no-connector %s\n",
-             e.refusePropertyWrite ? "on" : "off", failing, e.noLevelControl ? "on" : "off", e.noConnector ? "on" : "off");
+             "fault no-connector %s\nfault commit-required %s\nendpoint-arrival %u %u ms\n",
+             e.refusePropertyWrite ? "on" : "off", failing, e.noLevelControl ? "on" : "off", e.noConnector ? "on" : "off",
+             e.commitRequired ? "on" : "off", e.arrivalMs, e.arrivalSpacingMs);
     out += line;
     return out;
 }
@@ -179,6 +201,7 @@ std::string ListJson(sim::SharedState& state) {
         w.StartObject();
         for (uint32_t k = 0; k < sim::kFormatKeyCount; ++k) w.Key(kKeyNames[k]), w.Uint(r.values.formatWrites[k]);
         w.EndObject();
+        w.Key("state"), w.String(StateName(r.deviceState));
         w.EndObject();
     }
     w.EndArray();
@@ -195,7 +218,10 @@ std::string ListJson(sim::SharedState& state) {
     w.Key("fail_property_write"), w.Uint(e.failPropertyWrite);
     w.Key("no_level_control"), w.Bool(e.noLevelControl != 0);
     w.Key("no_connector"), w.Bool(e.noConnector != 0);
+    w.Key("commit_required"), w.Bool(e.commitRequired != 0);
     w.EndObject();
+    w.Key("endpoint_arrival_ms"), w.Uint(e.arrivalMs);
+    w.Key("endpoint_arrival_spacing_ms"), w.Uint(e.arrivalSpacingMs);
     w.EndObject();
     return std::string(buffer.GetString()) + "\n";
 }
@@ -205,17 +231,41 @@ bool Active(sim::SharedState& state, uint32_t index) {
     return sim::EndpointActive(state, index);
 }
 
-// Through the endpoint's property store, as the mixer's format page writes it.
+// As the mixer's format page does: asks the device through the audio client,
+// then writes the endpoint's property store and commits it.
+HRESULT WriteFormat(IMMDevice* device, const WAVEFORMATEXTENSIBLE& f) {
+    IAudioClient* client = nullptr;
+    HRESULT hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&client));
+    if (SUCCEEDED(hr)) {
+        hr = client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &f.Format, nullptr);
+        client->Release();
+    }
+    IPropertyStore* store = nullptr;
+    if (hr == S_OK) hr = device->OpenPropertyStore(STGM_READWRITE, &store);
+    if (SUCCEEDED(hr)) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        value.vt = VT_BLOB;
+        value.blob.cbSize = sizeof(f);
+        value.blob.pBlobData = reinterpret_cast<BYTE*>(const_cast<WAVEFORMATEXTENSIBLE*>(&f));
+        hr = store->SetValue(kKeyDeviceFormat, value);
+        if (SUCCEEDED(hr)) hr = store->Commit();
+        store->Release();
+    }
+    return hr == S_FALSE ? AUDCLNT_E_UNSUPPORTED_FORMAT : hr;
+}
+
 int SetFormat(uint32_t index, unsigned bits, unsigned long rate) {
     if ((bits != 16 && bits != 24 && bits != 32) || rate < 8000 || rate > 384000) return Fail("bad format");
+    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IMMDeviceEnumerator* enumerator = nullptr;
-    if (FAILED(sim::CreateDeviceEnumerator(__uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator)))) {
+    HRESULT hr = sim::CreateDeviceEnumerator(__uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator));
+    if (FAILED(hr)) {
+        if (SUCCEEDED(com)) CoUninitialize();
         return Fail("no device enumerator");
     }
     IMMDevice* device = nullptr;
-    IPropertyStore* store = nullptr;
-    HRESULT hr = enumerator->GetDevice(sim::Endpoint(index).id, &device);
-    if (SUCCEEDED(hr)) hr = device->OpenPropertyStore(STGM_READWRITE, &store);
+    hr = enumerator->GetDevice(sim::Endpoint(index).id, &device);
     if (SUCCEEDED(hr)) {
         WAVEFORMATEXTENSIBLE f = {};
         f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -228,20 +278,39 @@ int SetFormat(uint32_t index, unsigned bits, unsigned long rate) {
         f.Samples.wValidBitsPerSample = static_cast<WORD>(bits);
         f.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
         f.SubFormat = kKsDataFormatSubtypePcm;
-        PROPVARIANT value;
-        PropVariantInit(&value);
-        value.vt = VT_BLOB;
-        value.blob.cbSize = sizeof(f);
-        value.blob.pBlobData = reinterpret_cast<BYTE*>(&f);
-        hr = store->SetValue(kKeyDeviceFormat, value);
+        hr = WriteFormat(device, f);
+        device->Release();
     }
-    if (store) store->Release();
-    if (device) device->Release();
     enumerator->Release();
+    if (SUCCEEDED(com)) CoUninitialize();
     if (FAILED(hr)) {
         std::fprintf(stderr, "velmor-sim: the format was refused (0x%08lX)\n", static_cast<unsigned long>(hr));
         return 1;
     }
+    return 0;
+}
+
+// "state ENDPOINT WORD" and "set endpoint-arrival MS [SPACING]".
+int SetArrivalOrState(const std::vector<std::string>& args, sim::SharedState& state) {
+    if (args[0] == "state") {
+        uint32_t index = 0;
+        if (args.size() != 3 || !EndpointByName(args[1], index)) return -2;
+        const char* const names[] = {"active", "disabled", "unplugged"};
+        for (uint32_t n = 0; n < 3; ++n) {
+            if (args[2] == names[n]) return FAILED(sim::SetEndpointUserState(index, sim::EndpointUserState(n))) ? 1 : 0;
+        }
+        return -2;
+    }
+    if (args.size() < 3 || args.size() > 4) return -2;
+    unsigned long values[2] = {0, 0};
+    for (size_t n = 2; n < args.size(); ++n) {
+        char* end = nullptr;
+        values[n - 2] = std::strtoul(args[n].c_str(), &end, 10);
+        if (args[n].empty() || *end || values[n - 2] > 60000) return -2;
+    }
+    sim::StateLock shared;
+    sim::Endpoints(state).arrivalMs = static_cast<uint32_t>(values[0]);
+    sim::Endpoints(state).arrivalSpacingMs = static_cast<uint32_t>(values[1]);
     return 0;
 }
 
@@ -340,12 +409,15 @@ int EndpointCommand(const std::vector<std::string>& args, bool json, sim::Shared
         if (args[1] == "refuse-property-write") field = &sim::EndpointsState::refusePropertyWrite;
         if (args[1] == "no-level-control") field = &sim::EndpointsState::noLevelControl;
         if (args[1] == "no-connector") field = &sim::EndpointsState::noConnector;
+        if (args[1] == "commit-required") field = &sim::EndpointsState::commitRequired;
         if (!field) return -1;
         uint32_t on = 0;
         if (!ParseOnOff(args[2], on)) return -2;
         sim::StateLock shared;
         sim::Endpoints(state).*field = on;
         status = 0;
+    } else if (command == "state" || (command == "set" && args.size() > 1 && args[1] == "endpoint-arrival")) {
+        status = SetArrivalOrState(args, state);
     } else if (command == "volume" || command == "range" || command == "mute" || command == "select" ||
                command == "format") {
         status = Change(args, state);
