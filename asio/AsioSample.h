@@ -209,6 +209,8 @@ private:
     HANDLE m_notifyEvents[4] = {};
     HANDLE m_notifyThread = nullptr;
     DWORD m_notifyThreadId = 0;
+    HMODULE m_streamModule = nullptr;      // the module references the two threads end with
+    HMODULE m_notifyModule = nullptr;
     volatile LONG m_stopRequested = 0;     // stop() inside a callback of the streaming thread
     volatile LONG m_disposeRequested = 0;  // disposeBuffers() there; cleared once done
     bool m_leaveLoop = false;              // the streaming thread ends after this wake-up

