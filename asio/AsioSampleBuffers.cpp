@@ -227,9 +227,8 @@ bool CAsioSample::PreparedFormatStale() const {
 
 ASIOError CAsioSample::stop() {
     ASIOError error = getChannels(nullptr, nullptr);
-    const bool inCallback = OnStreamThread();
-    if (!inCallback) AwaitDeferredDispose();
-    if (inCallback) {
+    AwaitDeferredDispose();
+    if (OnStreamThread()) {
         // Inside a callback: the stream stops when it returns, with no further callback.
         if (error == ASE_OK && m_state == kDriverRunning) InterlockedExchange(&m_stopRequested, 1);
     } else if (error == ASE_OK && m_state == kDriverRunning) {

@@ -101,6 +101,7 @@ void CAsioSample::StopEngine() {
 }
 
 void CAsioSample::AwaitDeferredDispose() {
+    // On the streaming thread itself there is nothing to wait for.
     if (!m_disposeRequested || !m_streamThread || OnStreamThread()) return;
     WaitForSingleObject(m_streamThread, INFINITE);
     CloseHandle(m_streamThread);
