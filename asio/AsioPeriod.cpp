@@ -78,7 +78,9 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
     if (queueFailed) {
         ++m_dropouts.packetFailed;
     } else {
-        // Who spent the period the packets ahead covered.
+        // Who spent the period the packets ahead covered: the host's switch or
+        // the wake-up after the completion; when together they took less than
+        // half of it, the device finished its packets early.
         const int64_t wake = woke > stepStart ? woke - stepStart : 0;
         const int64_t budget = period * (m_packetsAhead - 1);
         if (callbackTicks + wake < budget / 2) {
