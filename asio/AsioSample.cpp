@@ -59,12 +59,21 @@ CAsioSample::CAsioSample(IUnknown* outer) : CUnknown(outer) {
 
 CAsioSample::~CAsioSample() {
     if (m_timerRaised) timeEndPeriod(1);
-    if (m_state == kDriverRunning) stop();
-    if (m_state == kDriverPrepared) disposeBuffers();
+    AwaitDeferredDispose();
+    // On the streaming thread (released inside a callback) nothing waits for
+    // it: the dispose below stops the pins there and then.
+    if (m_state == kDriverRunning && !OnStreamThread()) stop();
+    if (m_state == kDriverRunning) SetState(kDriverPrepared);
+    if (m_state == kDriverPrepared) DisposeSteps();
     // Whatever an earlier failure left behind, no thread of this object and
     // no buffer or pin outlives it.
     if (m_streamThread || m_watchdogThread || m_active[kRenderDirection] || m_active[kCaptureDirection]) {
-        disposeBuffers();
+        DisposeSteps();
+    }
+    if (m_streamThread) {
+        // This very thread: it ends as soon as the call out returns.
+        CloseHandle(m_streamThread);
+        m_streamThread = nullptr;
     }
     const bool initialized = m_state == kDriverInitialized;
     EndNotifyThread();
@@ -80,14 +89,19 @@ CAsioSample::~CAsioSample() {
 
 void CAsioSample::EndNotifyThread() {
     if (!m_notifyThread) return;
-    SetEvent(m_notifyEvents[0]);
-    WaitForSingleObject(m_notifyThread, INFINITE);
+    if (OnNotifyThread()) {
+        // Released inside its own call out: it ends when that returns.
+        SendMarkerReports();
+    } else {
+        SetEvent(m_notifyEvents[0]);
+        WaitForSingleObject(m_notifyThread, INFINITE);
+    }
     CloseHandle(m_notifyThread);
     m_notifyThread = nullptr;
 }
 
 void CAsioSample::ClearMarkerReport() {
-    if (InterlockedExchange(&m_markerReportSent, 0)) SendReport(0xF8, 0x21, 0x35, 0x00);
+    if (InterlockedExchange(&m_markerReportSent, 0)) QueueMarkerReport(0);
 }
 
 // ---------------------------------------------------------------- IUnknown
@@ -300,8 +314,7 @@ ASIOBool CAsioSample::InitSteps() {
     // The acknowledge event first: nothing may fail once the thread runs.
     if (!m_ackEvent) m_ackEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!m_ackEvent) return ASIOFalse;
-    m_notifyThread = CreateThread(nullptr, 0, NotifyThreadEntry, this, 0, nullptr);
-    if (!m_notifyThread) return ASIOFalse;
+    if (!StartNotifyThread()) return ASIOFalse;
     SetState(kDriverInitialized);
     if (OwnsBlock()) {
         uint32_t rates = 0;

@@ -3,9 +3,26 @@
 // and the stream packets, hands the running stream to its streaming engine
 // and publishes its state in the shared status block. Its members are
 // defined in AsioSample.cpp and the AsioSample*.cpp named for what they do.
+//
+// Calls back from the host. Every call out to the host (buffer switches,
+// asioMessage, sampleRateDidChange) holds a reference to the object, so a
+// host may stop, dispose and release the driver from inside any of them:
+// - stop() inside a buffer switch or an asioMessage of the streaming thread
+//   returns at once; the stream stops when the callback returns, with no
+//   further callback.
+// - disposeBuffers() on the streaming thread returns ASE_OK at once and the
+//   state is INITIALIZED; the buffers are released when the callback returns,
+//   and the host must not touch them after the call. A createBuffers or start
+//   in that same callback is refused with ASE_InvalidMode; calls from the
+//   host's own threads wait until the release is done.
+// - A Release() there that drops the last reference destroys the object when
+//   the callback returns, on the thread that called out.
+// - setSampleRate() while buffers exist tells the host; a host that disposes
+//   or releases inside those calls is safe too.
 #pragma once
 
 #include "AsioInterface.h"
+#include "DropoutCounts.h"
 #include "RateRecord.h"
 #include "Unknown.h"
 
@@ -20,6 +37,7 @@ constexpr char kProductName[] = "VelmorR5R6";
 constexpr int32_t kDriverVersion = 2;
 constexpr int32_t kPacketsAhead = 2;
 constexpr uint64_t kDefaultBufferTime = 100000;  // 10 ms in 100-ns units
+constexpr int32_t kDsdBitsPerFrame = 32;         // one-bit samples per 32-bit slot
 
 class CAsioSample : public IASIO, public CUnknown {
 public:
@@ -100,6 +118,7 @@ private:
 
     // Streaming engine (AsioStreaming.cpp).
     bool StartEngine();
+    bool StartNotifyThread();
     void StopEngine();
     void AskHostCapabilities();
     static DWORD WINAPI StreamThreadEntry(void* self);
@@ -108,22 +127,56 @@ private:
     void StreamLoop();
     void WatchdogLoop();
     void NotifyLoop();
-    void EngineStart(int32_t& engineState, uint32_t (&completion)[2][2], uint32_t (&directions)[2]);
+    void EngineStart();
+    void EngineStop();
     void StepPins(const KSSTATE* steps, int count);
-    void PeriodStep(int parity);
-    void BufferSwitch(int parity);
+    // One packet event: serves every period whose packets all completed, in
+    // ring order. False when the object is gone (released inside a callback).
+    bool PacketCompleted(int direction, int pinSlot, int ring);
+    bool PeriodStep(int ring);
+    bool BufferSwitch(int parity);
     void CaptureCopy(int ring);
-    void RenderCopy();
+    void RenderCopy(int ring, int half);
+    // The packet the current switch fills: taken from the half when the host
+    // does not use outputReady, silence when it missed it this period.
+    void CloseRenderWindow(int ring, int half);
     // What the render copy's DSD-over-PCM marker scan found in one channel.
     void MarkerTest(bool ok);
     void ArmWatchdog();
-    // A period that came later than the packets queued ahead could cover:
-    // reported to a host that takes overload reports.
-    void CheckDropout();
-    // Queues one packet with the device and remembers whether the device took it.
-    static void QueuePacket(PinSlot& slot, StreamPacket& packet, bool capture);
-    // The buffers made hold samples of another width or format than the rate now asks for.
+    // After the packets of a period were queued: whether the device had run
+    // dry (the packet before finished first) and why; told to a host that
+    // takes overload reports. False when the object is gone.
+    bool CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t callbackTicks);
+    // Queues one packet with the device; false when the device refused it.
+    static bool QueuePacket(PinSlot& slot, StreamPacket& packet, bool capture);
+    // The buffers made hold samples of another rate, width or format than the rate now asks for.
     bool PreparedFormatStale() const;
+    // Calls the host with a reference held; false when the host released the
+    // last one inside and the object is gone (the caller then touches nothing).
+    template <typename Call>
+    bool CallOut(Call call) {
+        NonDelegatingAddRef();
+        call();
+        return NonDelegatingRelease() != 0;
+    }
+    bool OnStreamThread() const { return m_streamThreadId != 0 && GetCurrentThreadId() == m_streamThreadId; }
+    bool OnNotifyThread() const { return m_notifyThreadId != 0 && GetCurrentThreadId() == m_notifyThreadId; }
+    // A disposeBuffers made inside a callback: finished on the streaming thread;
+    // the host's other threads wait for it here.
+    void AwaitDeferredDispose();
+    ASIOError DisposeSteps();
+    // After a call out on the streaming thread: a stop or a dispose the host made inside.
+    void ServeRequestsFromCallback();
+    void WritePosition(uint64_t position, uint64_t time);
+    static int64_t PerformanceTicks() {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return now.QuadPart;
+    }
+    // Marker reports go to the device from the notification thread, in the
+    // order asked: a synchronous device write has no place in a period.
+    void QueueMarkerReport(BYTE value);
+    void SendMarkerReports();
 
     CLSID m_clsid = {};
     GUID m_identity = {};  // this object's own, as owner of the block
@@ -151,12 +204,20 @@ private:
     HANDLE m_watchdogQuit = nullptr;
     HANDLE m_watchdogTimer = nullptr;
     HANDLE m_streamThread = nullptr;
+    DWORD m_streamThreadId = 0;
     HANDLE m_watchdogThread = nullptr;
     HANDLE m_notifyEvents[4] = {};
     HANDLE m_notifyThread = nullptr;
+    DWORD m_notifyThreadId = 0;
+    HMODULE m_streamModule = nullptr;      // the module references the two threads end with
+    HMODULE m_notifyModule = nullptr;
+    volatile LONG m_stopRequested = 0;     // stop() inside a callback of the streaming thread
+    volatile LONG m_disposeRequested = 0;  // disposeBuffers() there; cleared once done
+    bool m_leaveLoop = false;              // the streaming thread ends after this wake-up
     HANDLE m_ackEvent = nullptr;
     uint64_t m_samplePosition = 0;
     uint64_t m_systemTime = 0;
+    volatile LONG m_positionSequence = 0;  // odd while the two above are written
     uint64_t m_sampleCounter = 0;
     uint64_t m_periodTime = 0;
     uint64_t m_switchCount = 0;
@@ -165,8 +226,21 @@ private:
     int32_t m_hostOverload = 0;    // the host takes kAsioOverload
     int32_t m_preparedBytes = 0;   // bytes per host sample of the buffers made (DSD: 4)
     bool m_preparedDsd = false;    // the buffers made carry DSD
+    int32_t m_preparedRate = 0;    // the rate the pins were opened at
+    int32_t m_preparedHostRate = 0;
     int64_t m_periodTicks = 0;     // one period in performance-counter ticks
-    int64_t m_lastPeriodTicks = 0; // counter at the previous period step; 0 before the first
+    // Engine-local (streaming thread only).
+    int32_t m_engineRunning = 0;
+    uint8_t m_completedRings[2][kMaxPinSlots] = {};  // bit per ring position
+    int64_t m_queuedAt[kPacketsPerPin] = {};         // when each ring position's packets went to the device
+    int64_t m_completionEstimate = 0;                // when the period just served ended on the device
+    int64_t m_lastStepEnd = 0;
+    DropoutCounts m_dropouts = {};
+    // The render packet of the switch under way: open, being copied by outputReady, done, closed.
+    volatile LONG m_renderWindow = 0;
+    int32_t m_windowRing = 0;
+    int32_t m_windowHalf = 0;
+    volatile LONG m_hostCallsOutputReady = 0;        // in this take
     int32_t m_timeCodeRead = 0;
     int32_t m_resyncAllowed = 0;
     int32_t m_ioFormat = 0;
@@ -174,6 +248,10 @@ private:
     uint16_t m_vendorId = 0;
     uint16_t m_productId = 0;
     volatile LONG m_markerReportSent = 0;
+    static constexpr int kMarkerSlots = 16;
+    volatile LONG m_markerQueued = 0;               // reports asked for
+    volatile LONG m_markerSlots[kMarkerSlots] = {}; // value + 1, 0 while not yet written
+    LONG m_markerSent = 0;                          // notification thread only
     bool m_timerRaised = false;
     ASIOTime m_time = {};
 };

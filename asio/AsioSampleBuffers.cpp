@@ -7,7 +7,8 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
     ASIOError error = getChannels(nullptr, nullptr);
     if (error != ASE_OK) return error;
     int32_t input, output;
-    if (m_state == kDriverPrepared) {
+    if (m_state == kDriverPrepared || m_state == kDriverRunning) {
+        // The buffers in use, whatever size the host chose.
         input = m_bufferSize;
         output = m_bufferSize * (m_packetsAhead - 1);
     } else {
@@ -48,6 +49,9 @@ ASIOError CAsioSample::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
 
 ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                      ASIOCallbacks* callbacks) {
+    // Inside a callback the engine that would serve them is still the old one.
+    if (OnStreamThread()) return ASE_InvalidMode;
+    AwaitDeferredDispose();
     // Buffers already made stay until disposeBuffers.
     if (m_state == kDriverPrepared || m_state == kDriverRunning) return ASE_InvalidMode;
     try {
@@ -69,6 +73,8 @@ bool CAsioSample::BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t
         bufferSize < minimum || bufferSize > maximum) {
         return false;
     }
+    // DSD travels as 32 one-bit samples per frame: a size between frames has no packet.
+    if (IsDsdHostRate() && bufferSize % kDsdBitsPerFrame != 0) return false;
     // Every channel named must be one the device has in that direction.
     int32_t inputs = 0, outputs = 0;
     getChannels(&inputs, &outputs);
@@ -121,6 +127,8 @@ ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t n
         m_bufferSize = bufferSize;
         m_preparedDsd = dsd;
         m_preparedBytes = width / 8;
+        m_preparedRate = m_streamRate;
+        m_preparedHostRate = m_hostRate;
         if (!StartEngine()) error = ASE_NoMemory;
     }
     if (error != ASE_OK) {
@@ -146,6 +154,21 @@ ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t n
 }
 
 ASIOError CAsioSample::disposeBuffers() {
+    if (OnStreamThread()) {
+        // Inside a callback: done when it returns (see the header).
+        ASIOError error = getChannels(nullptr, nullptr);
+        if (m_state == kDriverPrepared || m_state == kDriverRunning) {
+            InterlockedExchange(&m_stopRequested, 1);
+            InterlockedExchange(&m_disposeRequested, 1);
+            SetState(kDriverInitialized);
+        }
+        return error;
+    }
+    AwaitDeferredDispose();
+    return DisposeSteps();
+}
+
+ASIOError CAsioSample::DisposeSteps() {
     ASIOError error = getChannels(nullptr, nullptr);
     StopEngine();
     // Only an object that had the device's playback (or put it in DSD) may take
@@ -157,6 +180,7 @@ ASIOError CAsioSample::disposeBuffers() {
     InterlockedExchange(&m_rateChanged, 0);
     m_preparedBytes = 0;
     m_preparedDsd = false;
+    m_preparedRate = m_preparedHostRate = 0;
     // Whatever the current rate says now, the buffers made are released.
     if (m_active[kCaptureDirection]) ReleaseBuffers(*m_active[kCaptureDirection]);
     if (m_active[kRenderDirection]) ReleaseBuffers(*m_active[kRenderDirection]);
@@ -178,11 +202,16 @@ ASIOError CAsioSample::disposeBuffers() {
 ASIOError CAsioSample::start() {
     ASIOError error = getChannels(nullptr, nullptr);
     if (error != ASE_OK) return error;
+    AwaitDeferredDispose();
     if (m_state != kDriverPrepared) return ASE_OK;
-    // Buffers made for another sample width or format would stream wrong data:
-    // the host disposes and creates them again first (as the reset request asked).
+    // Inside a callback: the engine that would acknowledge is this thread.
+    if (OnStreamThread()) return ASE_InvalidMode;
+    // Buffers made for another rate, sample width or format would stream at a
+    // rate the driver no longer reports, or wrong data: the host disposes and
+    // creates them again first (as the reset request asked).
     if (PreparedFormatStale()) return ASE_InvalidMode;
     SetState(kDriverRunning);
+    ResetEvent(m_ackEvent);
     SetEvent(m_controlEvents[1]);
     // Waits for the engine; an engine thread that ended cannot answer.
     HANDLE waits[2] = {m_ackEvent, m_streamThread};
@@ -192,12 +221,18 @@ ASIOError CAsioSample::start() {
 
 bool CAsioSample::PreparedFormatStale() const {
     const bool dsd = IsDsdHostRate();
-    return dsd != m_preparedDsd || (!dsd && m_sampleWidth / 8 != m_preparedBytes);
+    return dsd != m_preparedDsd || m_streamRate != m_preparedRate || m_hostRate != m_preparedHostRate ||
+           (!dsd && m_sampleWidth / 8 != m_preparedBytes);
 }
 
 ASIOError CAsioSample::stop() {
     ASIOError error = getChannels(nullptr, nullptr);
-    if (error == ASE_OK && m_state == kDriverRunning) {
+    AwaitDeferredDispose();
+    if (OnStreamThread()) {
+        // Inside a callback: the stream stops when it returns, with no further callback.
+        if (error == ASE_OK && m_state == kDriverRunning) InterlockedExchange(&m_stopRequested, 1);
+    } else if (error == ASE_OK && m_state == kDriverRunning) {
+        ResetEvent(m_ackEvent);
         SetEvent(m_controlEvents[2]);
         HANDLE waits[2] = {m_ackEvent, m_streamThread};
         WaitForMultipleObjects(m_streamThread ? 2 : 1, waits, FALSE, INFINITE);
@@ -205,9 +240,4 @@ ASIOError CAsioSample::stop() {
     ClearMarkerReport();
     if (m_state == kDriverPrepared || m_state == kDriverRunning) SetState(kDriverPrepared);
     return error;
-}
-
-ASIOError CAsioSample::outputReady() {
-    if (m_state == kDriverRunning) RenderCopy();
-    return ASE_OK;
 }

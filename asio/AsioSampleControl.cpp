@@ -35,8 +35,18 @@ ASIOError CAsioSample::setClockSource(int32_t reference) {
 
 ASIOError CAsioSample::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
     if (getChannels(nullptr, nullptr) != ASE_OK) return ASE_NotPresent;
-    uint64_t position = m_samplePosition;
-    uint64_t time = m_systemTime;
+    // The streaming thread writes the pair at every switch; on a 32-bit host
+    // each is two loads, so a torn or mixed read is taken again.
+    uint64_t position, time;
+    for (;;) {
+        const LONG before = m_positionSequence;
+        MemoryBarrier();
+        position = m_samplePosition;
+        time = m_systemTime;
+        MemoryBarrier();
+        if (!(before & 1) && before == m_positionSequence) break;
+        YieldProcessor();
+    }
     if (sPos) {
         sPos->hi = static_cast<uint32_t>(position >> 32);
         sPos->lo = static_cast<uint32_t>(position);
@@ -116,6 +126,10 @@ ASIOError CAsioSample::future(int32_t selector, void* opt) {
     }
     case kAsioCanDoIoFormat: return ASE_SUCCESS;
     case kAsioCanReportOverload: return ASE_SUCCESS;
+    case kVelmorGetDropoutCounts:
+        if (!opt) return ASE_InvalidParameter;
+        std::memcpy(opt, &m_dropouts, sizeof(m_dropouts));
+        return ASE_SUCCESS;
     default: return ASE_InvalidParameter;
     }
 }

@@ -81,15 +81,23 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
         Publish(&StatusBlockLayout::streamWidth, static_cast<uint32_t>(m_sampleWidth));
     }
     if (wanted != m_streamRate || changed) {
+        // The device cannot go on at a rate the driver no longer reports: a
+        // running stream stops (inside a callback, when it returns).
+        if (m_state == kDriverRunning) stop();
         m_streamRate = wanted;
         Publish(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted));
         SelectCurrentRecords();
         // Only a host with buffers has callbacks to hear it; without buffers the
         // next createBuffers opens the pins at the new rate.
-        if (m_state == kDriverPrepared || m_state == kDriverRunning) {
-            if (m_callbacks.sampleRateDidChange) m_callbacks.sampleRateDidChange(static_cast<ASIOSampleRate>(wanted));
-            if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+        if (m_state == kDriverPrepared) {
             InterlockedExchange(&m_rateChanged, 1);
+            // The host may dispose or release inside either call: each is read
+            // again, and nothing of the object is touched once it is gone.
+            const auto frames = static_cast<ASIOSampleRate>(wanted);
+            auto rateChanged = m_callbacks.sampleRateDidChange;
+            if (rateChanged && !CallOut([&] { rateChanged(frames); })) return ASE_OK;
+            auto message = m_callbacks.asioMessage;
+            if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return ASE_OK;
         }
     }
     return ASE_OK;
@@ -102,12 +110,21 @@ ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
     if (error != ASE_OK) return error;
     bool input = info->isInput != ASIOFalse;
     if (info->channel < 0 || info->channel >= (input ? inputs : outputs)) return ASE_InvalidParameter;
-    RateRecord* record = m_current[input ? kCaptureDirection : kRenderDirection];
+    // With buffers made, what they hold, whatever rate was set since.
+    const bool prepared = m_preparedBytes > 0;
+    RateRecord* record = prepared && m_active[input ? kCaptureDirection : kRenderDirection]
+                             ? m_active[input ? kCaptureDirection : kRenderDirection]
+                             : m_current[input ? kCaptureDirection : kRenderDirection];
     ChannelSlot* slot = ChannelOf(record, info->channel);
     if (!slot) return ASE_NotPresent;
     info->isActive = slot->active && slot->pinSlot->opened ? ASIOTrue : ASIOFalse;
     info->channelGroup = static_cast<int32_t>(slot->pinSlot->pin->PinId());
-    if (IsDsdHostRate()) {
+    if (prepared) {
+        info->type = m_preparedDsd ? ASIOSTDSDInt8MSB1
+                     : m_preparedBytes == 3 ? ASIOSTInt24LSB
+                     : m_preparedBytes == 4 ? ASIOSTInt32LSB
+                                            : ASIOSTInt16LSB;
+    } else if (IsDsdHostRate()) {
         info->type = ASIOSTDSDInt8MSB1;
         m_sampleWidth = 32;
         if (m_block.Write(&StatusBlockLayout::streamWidth, 32)) m_block.MarkChanged();

@@ -2,10 +2,9 @@
 // by the completion events of the stream packets, and a watchdog. Between
 // createBuffers and disposeBuffers; start and stop hand over through events.
 // Nothing is allocated here: packets, buffers and events exist beforehand.
+// The period step and the copies are in AsioPeriod.cpp.
 #include "AsioSample.h"
-#include "ChannelCopy.h"
-
-#include "device/HidChannel.h"
+#include "ModuleState.h"
 
 #include <mmsystem.h>
 
@@ -21,13 +20,14 @@ constexpr int kWaitHandles = kCaptureBase + kMaxPinSlots * kPacketsPerPin;  // 5
 constexpr LONGLONG kWatchdogDue = -20000000;  // 2 s, relative
 
 enum ControlEvent { kQuit = 0, kStart = 1, kStop = 2, kResetRequest = 3 };
-// Notification events: [0] quit; [3] device notifications.
-enum NotifyEvent { kNotifyQuit = 0, kNotifyDevice = 3 };
+// Notification events: [0] quit; [1] marker reports queued; [3] device notifications.
+enum NotifyEvent { kNotifyQuit = 0, kNotifyMarker = 1, kNotifyDevice = 3 };
 
-int64_t PerformanceTicks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
+const KSSTATE kPinsDown[3] = {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP};
+
+[[noreturn]] void EndThread(HMODULE module) {
+    if (module) FreeLibraryAndExitThread(module, 0);
+    ExitThread(0);
 }
 
 }  // namespace
@@ -36,7 +36,14 @@ bool CAsioSample::StartEngine() {
     for (HANDLE event : m_controlEvents) ResetEvent(event);
     ResetEvent(m_watchdogQuit);
     ResetEvent(m_ackEvent);
-    m_streamThread = CreateThread(nullptr, 0, StreamThreadEntry, this, CREATE_SUSPENDED, nullptr);
+    InterlockedExchange(&m_stopRequested, 0);
+    InterlockedExchange(&m_disposeRequested, 0);
+    m_dropouts = {};
+    // The streaming thread may be the one that destroys the object (a host
+    // releasing it inside a callback): it keeps the module mapped itself.
+    HMODULE module = PinModule();
+    m_streamModule = module;
+    m_streamThread = CreateThread(nullptr, 0, StreamThreadEntry, this, CREATE_SUSPENDED, &m_streamThreadId);
     m_watchdogThread = CreateThread(nullptr, 0, WatchdogThreadEntry, this, CREATE_SUSPENDED, nullptr);
     if (!m_streamThread || !m_watchdogThread) {
         // Never resumed: they have run no code of ours.
@@ -47,6 +54,8 @@ bool CAsioSample::StartEngine() {
                 *thread = nullptr;
             }
         }
+        m_streamThreadId = 0;
+        if (module) FreeLibrary(module);
         return false;
     }
     DWORD_PTR process = 0, system = 0;
@@ -60,6 +69,15 @@ bool CAsioSample::StartEngine() {
     return true;
 }
 
+bool CAsioSample::StartNotifyThread() {
+    // Like the streaming thread, it may be the one that destroys the object.
+    HMODULE module = PinModule();
+    m_notifyModule = module;
+    m_notifyThread = CreateThread(nullptr, 0, NotifyThreadEntry, this, 0, &m_notifyThreadId);
+    if (!m_notifyThread && module) FreeLibrary(module);
+    return m_notifyThread != nullptr;
+}
+
 void CAsioSample::StopEngine() {
     if (m_watchdogThread) {
         SetEvent(m_watchdogQuit);
@@ -67,12 +85,34 @@ void CAsioSample::StopEngine() {
         CloseHandle(m_watchdogThread);
         m_watchdogThread = nullptr;
     }
-    if (m_streamThread) {
-        SetEvent(m_controlEvents[kQuit]);
-        WaitForSingleObject(m_streamThread, INFINITE);
-        CloseHandle(m_streamThread);
-        m_streamThread = nullptr;
+    if (!m_streamThread) return;
+    if (OnStreamThread()) {
+        // Inside a callback: the pins stop now, the thread ends once back in
+        // its loop; its handle is closed by whoever waits for it.
+        EngineStop();
+        m_leaveLoop = true;
+        return;
     }
+    SetEvent(m_controlEvents[kQuit]);
+    WaitForSingleObject(m_streamThread, INFINITE);
+    CloseHandle(m_streamThread);
+    m_streamThread = nullptr;
+    m_streamThreadId = 0;
+}
+
+void CAsioSample::AwaitDeferredDispose() {
+    // On the streaming thread itself there is nothing to wait for.
+    if (!m_disposeRequested || !m_streamThread || OnStreamThread()) return;
+    WaitForSingleObject(m_streamThread, INFINITE);
+    CloseHandle(m_streamThread);
+    m_streamThread = nullptr;
+    m_streamThreadId = 0;
+    InterlockedExchange(&m_disposeRequested, 0);
+}
+
+void CAsioSample::ServeRequestsFromCallback() {
+    if (InterlockedExchange(&m_stopRequested, 0)) EngineStop();  // nobody waits: no acknowledgement
+    if (m_disposeRequested) DisposeSteps();
 }
 
 void CAsioSample::AskHostCapabilities() {
@@ -80,6 +120,7 @@ void CAsioSample::AskHostCapabilities() {
     m_hostOverload = 0;
     auto message = m_callbacks.asioMessage;
     if (!message) return;
+    // Asked on the host's own thread inside createBuffers: it holds the object.
     m_hostOverload = message(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr) == 1 ? 1 : 0;
     if (message(kAsioEngineVersion, 0, nullptr, nullptr) <= 1) return;
     // Each capability is its own selector; the host answers 1 when it has it.
@@ -96,8 +137,9 @@ void CAsioSample::AskHostCapabilities() {
 }
 
 DWORD WINAPI CAsioSample::StreamThreadEntry(void* self) {
+    HMODULE module = static_cast<CAsioSample*>(self)->m_streamModule;
     static_cast<CAsioSample*>(self)->StreamLoop();
-    return 0;
+    EndThread(module);  // the object may be gone: nothing of it is touched
 }
 
 DWORD WINAPI CAsioSample::WatchdogThreadEntry(void* self) {
@@ -106,8 +148,31 @@ DWORD WINAPI CAsioSample::WatchdogThreadEntry(void* self) {
 }
 
 DWORD WINAPI CAsioSample::NotifyThreadEntry(void* self) {
+    HMODULE module = static_cast<CAsioSample*>(self)->m_notifyModule;
     static_cast<CAsioSample*>(self)->NotifyLoop();
-    return 0;
+    EndThread(module);
+}
+
+void CAsioSample::QueueMarkerReport(BYTE value) {
+    const LONG n = InterlockedIncrement(&m_markerQueued) - 1;
+    InterlockedExchange(&m_markerSlots[n % kMarkerSlots], static_cast<LONG>(value) + 1);
+    if (m_notifyThread && !OnNotifyThread()) {
+        SetEvent(m_notifyEvents[kNotifyMarker]);
+    } else {
+        SendMarkerReports();  // no notification thread to hand it to
+    }
+}
+
+void CAsioSample::SendMarkerReports() {
+    while (m_markerSent != m_markerQueued) {
+        const LONG slot = InterlockedExchange(&m_markerSlots[m_markerSent % kMarkerSlots], 0);
+        if (!slot) {
+            Sleep(0);  // claimed but not yet written
+            continue;
+        }
+        SendReport(0xF8, 0x21, 0x35, static_cast<BYTE>(slot - 1));
+        ++m_markerSent;
+    }
 }
 
 void CAsioSample::ArmWatchdog() {
@@ -125,12 +190,20 @@ void CAsioSample::WatchdogLoop() {
 void CAsioSample::NotifyLoop() {
     for (;;) {
         DWORD wait = WaitForMultipleObjects(4, m_notifyEvents, FALSE, INFINITE);
-        if (wait == WAIT_OBJECT_0 + kNotifyQuit || wait >= WAIT_OBJECT_0 + 4) return;
+        if (wait == WAIT_OBJECT_0 + kNotifyQuit || wait >= WAIT_OBJECT_0 + 4) {
+            SendMarkerReports();  // what was asked before the end still reaches the device
+            return;
+        }
+        if (wait == WAIT_OBJECT_0 + kNotifyMarker) {
+            SendMarkerReports();
+            continue;
+        }
         // Read once: disposeBuffers takes the host's callbacks away.
         auto message = m_callbacks.asioMessage;
-        if (wait == WAIT_OBJECT_0 + kNotifyDevice && m_state == kDriverRunning && m_resyncAllowed && message &&
-            message(kAsioResyncRequest, 0, nullptr, nullptr) == 0) {
-            SetEvent(m_controlEvents[kResetRequest]);
+        if (wait == WAIT_OBJECT_0 + kNotifyDevice && m_state == kDriverRunning && m_resyncAllowed && message) {
+            int32_t answer = 1;
+            if (!CallOut([&] { answer = message(kAsioResyncRequest, 0, nullptr, nullptr); })) return;
+            if (answer == 0) SetEvent(m_controlEvents[kResetRequest]);
         }
     }
 }
@@ -148,9 +221,14 @@ void CAsioSample::StepPins(const KSSTATE* steps, int count) {
     }
 }
 
-void CAsioSample::EngineStart(int32_t& engineState, uint32_t (&completion)[2][2], uint32_t (&directions)[2]) {
-    std::memset(completion, 0, sizeof(completion));
-    std::memset(directions, 0, sizeof(directions));
+void CAsioSample::EngineStop() {
+    if (m_engineRunning) StepPins(kPinsDown, 3);
+    CancelWaitableTimer(m_watchdogTimer);
+    m_engineRunning = 0;
+}
+
+void CAsioSample::EngineStart() {
+    std::memset(m_completedRings, 0, sizeof(m_completedRings));
     static const KSSTATE kUp[2] = {KSSTATE_ACQUIRE, KSSTATE_PAUSE};
     StepPins(kUp, 2);
     // A new take starts clean: completions of the requests the last stop
@@ -169,18 +247,18 @@ void CAsioSample::EngineStart(int32_t& engineState, uint32_t (&completion)[2][2]
             }
         }
     }
-    m_lastPeriodTicks = 0;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    // The period of the pins as opened, whatever rate the host set since.
+    // The period of the pins as opened.
     const int64_t frames = m_preparedDsd ? m_bufferSize / 32 : m_bufferSize;
-    const RateRecord* pins = m_active[kRenderDirection] ? m_active[kRenderDirection] : m_active[kCaptureDirection];
-    const int64_t pinRate = pins ? pins->rate : m_streamRate;
-    m_periodTicks = pinRate > 0 ? frequency.QuadPart * frames / pinRate : 0;
+    m_periodTicks = m_preparedRate > 0 ? frequency.QuadPart * frames / m_preparedRate : 0;
     m_switchCount = 0;
-    m_samplePosition = 0;
     m_sampleCounter = 0;
+    WritePosition(0, 0);
     m_periodTime = static_cast<uint64_t>(timeGetTime()) * 1000000;
+    InterlockedExchange(&m_hostCallsOutputReady, 0);
+    InterlockedExchange(&m_renderWindow, 0);
+    m_completionEstimate = 0;
     for (int k = 0; k < m_packetsAhead; ++k) {
         RateRecord* render = m_active[kRenderDirection];
         RateRecord* capture = m_active[kCaptureDirection];
@@ -208,8 +286,41 @@ void CAsioSample::EngineStart(int32_t& engineState, uint32_t (&completion)[2][2]
     Sleep(10);
     static const KSSTATE kRun[1] = {KSSTATE_RUN};
     StepPins(kRun, 1);
+    // The lead-in packets play from here.
+    for (int64_t& at : m_queuedAt) at = PerformanceTicks();
+    m_lastStepEnd = 0;
+    m_engineRunning = 1;
     SetEvent(m_ackEvent);
-    engineState = 1;
+}
+
+bool CAsioSample::PacketCompleted(int direction, int pinSlot, int ring) {
+    m_completedRings[direction][pinSlot] |= static_cast<uint8_t>(1u << ring);
+    if (!m_engineRunning) {
+        m_completedRings[direction][pinSlot] = 0;  // a request the last stop cancelled
+        return true;
+    }
+    // Wait-any reports the lowest index first: ring position 0 may be seen
+    // before 7. Periods are served in ring order, each once.
+    for (;;) {
+        const int next = static_cast<int>(m_switchCount % kPacketsPerPin);
+        const uint8_t bit = static_cast<uint8_t>(1u << next);
+        bool any = false;
+        for (int d : {kRenderDirection, kCaptureDirection}) {
+            const RateRecord* record = m_active[d];
+            if (!record || !record->openedMask) continue;
+            any = true;
+            for (int p = 0; p < kMaxPinSlots; ++p) {
+                if ((record->openedMask & (1 << p)) && !(m_completedRings[d][p] & bit)) return true;
+            }
+        }
+        if (!any) return true;
+        for (auto& pins : m_completedRings) {
+            for (uint8_t& rings : pins) rings = static_cast<uint8_t>(rings & ~bit);
+        }
+        if (m_active[kCaptureDirection] && m_switchCount >= static_cast<uint64_t>(m_packetsAhead)) CaptureCopy(next);
+        if (!PeriodStep(next)) return false;
+        if (!m_engineRunning || m_leaveLoop) return true;
+    }
 }
 
 void CAsioSample::StreamLoop() {
@@ -229,188 +340,44 @@ void CAsioSample::StreamLoop() {
             }
         }
     }
-    uint32_t opened[2] = {0, 0};
-    uint32_t active = 0;
-    for (int direction : {kRenderDirection, kCaptureDirection}) {
-        if (m_active[direction] && m_active[direction]->openedMask) {
-            opened[direction] = static_cast<uint32_t>(m_active[direction]->openedMask);
-            active |= 1u << direction;
-        }
-    }
-
-    int32_t running = 0;
-    uint32_t completion[2][2] = {};  // [parity][direction], bit per pin slot
-    uint32_t directions[2] = {};     // [parity], bit per direction
-    const int64_t B = m_bufferSize;
-    bool quit = false;
-    while (!quit) {
+    m_engineRunning = 0;
+    m_leaveLoop = false;
+    while (!m_leaveLoop) {
         DWORD wait = WaitForMultipleObjects(kWaitHandles, handles, FALSE, INFINITE);
         if (wait >= WAIT_OBJECT_0 + kWaitHandles) break;
         int index = static_cast<int>(wait - WAIT_OBJECT_0);
         if (index == kQuit) {
             CancelWaitableTimer(m_watchdogTimer);
-            quit = true;
+            m_leaveLoop = true;
         } else if (index == kStart) {
-            if (!running) EngineStart(running, completion, directions);
+            if (!m_engineRunning) EngineStart();
             ArmWatchdog();
         } else if (index == kStop) {
-            if (running) {
-                static const KSSTATE kDown[3] = {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP};
-                StepPins(kDown, 3);
-            }
-            CancelWaitableTimer(m_watchdogTimer);
+            EngineStop();
             SetEvent(m_ackEvent);
-            running = 0;
         } else if (index == kResetRequest) {
             ArmWatchdog();
-            if (InterlockedExchange(&m_rateChanged, 0) && m_callbacks.sampleRateDidChange) {
-                m_callbacks.sampleRateDidChange(static_cast<ASIOSampleRate>(m_streamRate));
-            }
-            if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+            auto rateChanged = m_callbacks.sampleRateDidChange;
+            const auto rate = static_cast<ASIOSampleRate>(m_streamRate);
+            if (InterlockedExchange(&m_rateChanged, 0) && rateChanged && !CallOut([&] { rateChanged(rate); })) return;
+            auto message = m_callbacks.asioMessage;
+            if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return;
+            ServeRequestsFromCallback();
         } else {
-            if (running) ArmWatchdog();
+            if (m_engineRunning) ArmWatchdog();
             int direction = index < kCaptureBase ? kRenderDirection : kCaptureDirection;
             int offset = index - (direction == kRenderDirection ? kRenderBase : kCaptureBase);
-            int parity = offset % 2;
-            int pinSlot = offset / kPacketsPerPin;
-            uint32_t& mask = completion[parity][direction];
-            mask |= 1u << pinSlot;
-            if (opened[direction] && (mask & opened[direction]) == opened[direction]) {
-                if (!running) {
-                    mask = 0;
-                } else {
-                    if (direction == kCaptureDirection && m_switchCount >= static_cast<uint64_t>(m_packetsAhead)) {
-                        CaptureCopy(static_cast<int>((m_sampleCounter / B + 1) % kPacketsPerPin));
-                    }
-                    directions[parity] |= 1u << direction;
-                    if ((directions[parity] & active) == active) {
-                        PeriodStep(parity);
-                        completion[parity][0] = completion[parity][1] = 0;
-                        directions[parity] = 0;
-                    } else {
-                        mask = 0;
-                    }
-                }
-            }
+            if (!PacketCompleted(direction, offset / kPacketsPerPin, offset % kPacketsPerPin)) return;
         }
+        if (m_leaveLoop) break;
         // A reset the panel asked for reaches the host from here.
         uint32_t reset = 0;
         if (OwnsBlock() && m_block.Read(&StatusBlockLayout::resetRequest, &reset) && reset != 0) {
             m_block.Write(&StatusBlockLayout::resetRequest, 0);
-            if (m_callbacks.asioMessage) m_callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+            auto message = m_callbacks.asioMessage;
+            if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return;
+            ServeRequestsFromCallback();
         }
     }
-    if (running) {
-        static const KSSTATE kDown[3] = {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP};
-        StepPins(kDown, 3);
-    }
-}
-
-void CAsioSample::PeriodStep(int parity) {
-    const uint64_t B = static_cast<uint64_t>(m_bufferSize);
-    if (m_switchCount != 0) m_sampleCounter += B;
-    CheckDropout();
-    m_periodTime = static_cast<uint64_t>(timeGetTime()) * 1000000;
-    const int ring = static_cast<int>((m_sampleCounter / B + m_packetsAhead) % kPacketsPerPin);
-    if (RateRecord* capture = m_active[kCaptureDirection]) {
-        for (int32_t p = 0; p < capture->pinCount; ++p) {
-            PinSlot& slot = capture->pins[p];
-            if (slot.opened) QueuePacket(slot, slot.packets[ring], true);
-        }
-    }
-    BufferSwitch(parity);
-    if (RateRecord* render = m_active[kRenderDirection]) {
-        for (int32_t p = 0; p < render->pinCount; ++p) {
-            PinSlot& slot = render->pins[p];
-            if (slot.opened) QueuePacket(slot, slot.packets[ring], false);
-        }
-    }
-}
-
-void CAsioSample::CheckDropout() {
-    const int64_t now = PerformanceTicks();
-    // Later than the packets queued ahead could cover: the device ran dry.
-    // An overload report only counts; a resync request would restart the host's engine.
-    if (m_lastPeriodTicks && m_periodTicks > 0 && now - m_lastPeriodTicks > m_periodTicks * m_packetsAhead &&
-        m_hostOverload && m_callbacks.asioMessage) {
-        m_callbacks.asioMessage(kAsioOverload, 0, nullptr, nullptr);
-    }
-    m_lastPeriodTicks = now;
-}
-
-void CAsioSample::QueuePacket(PinSlot& slot, StreamPacket& packet, bool capture) {
-    HRESULT hr;
-    if (capture) {
-        packet.header.DataUsed = 0;
-        hr = slot.pin->ReadData(&packet.header, &packet.overlapped);
-    } else {
-        hr = slot.pin->WriteData(&packet.header, &packet.overlapped);
-    }
-    packet.queued = SUCCEEDED(hr) ? 1 : 0;
-}
-
-void CAsioSample::BufferSwitch(int parity) {
-    m_samplePosition = m_sampleCounter;
-    m_systemTime = m_periodTime;
-    ++m_switchCount;
-    if (m_capabilities[kCanTimeInfo] && m_hostCapabilities[kHostTimeInfo] && m_callbacks.bufferSwitchTimeInfo) {
-        std::memset(&m_time, 0, sizeof(m_time));
-        AsioTimeInfo& info = m_time.timeInfo;
-        info.speed = 1.0;
-        info.systemTime.hi = static_cast<uint32_t>(m_systemTime >> 32);
-        info.systemTime.lo = static_cast<uint32_t>(m_systemTime);
-        info.samplePosition.hi = static_cast<uint32_t>(m_samplePosition >> 32);
-        info.samplePosition.lo = static_cast<uint32_t>(m_samplePosition);
-        info.sampleRate = m_streamRate;
-        info.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
-        if (InterlockedExchange(&m_rateChanged, 0)) info.flags |= kSampleRateChanged;
-        m_callbacks.bufferSwitchTimeInfo(&m_time, parity, ASIOTrue);
-    } else if (m_callbacks.bufferSwitch) {
-        m_callbacks.bufferSwitch(parity, ASIOTrue);
-    }
-}
-
-void CAsioSample::CaptureCopy(int ring) {
-    RateRecord* record = m_active[kCaptureDirection];
-    if (!record || m_preparedBytes <= 0) return;
-    // The buffers' own sample size, whatever rate the host set since.
-    CopyPacketsToHalf(*record, ring, m_preparedBytes);
-}
-
-void CAsioSample::RenderCopy() {
-    RateRecord* record = m_active[kRenderDirection];
-    if (!record || m_bufferSize <= 0) return;
-    const uint64_t n = m_samplePosition / static_cast<uint64_t>(m_bufferSize);
-    const int ring = static_cast<int>((n + m_packetsAhead) % kPacketsPerPin);
-    const int half = static_cast<int>(n % 2);
-    const bool dsd = m_preparedDsd;
-    const int32_t bytes = m_preparedBytes;
-    if (bytes <= 0) return;
-    const bool highRate = m_streamRate == 176400 || m_streamRate == 352800;
-    const bool markerTest = highRate && !dsd &&
-                            (bytes == 3 ||
-                             (bytes == 4 && m_block.ReadOr(&StatusBlockLayout::nativeDsd, 0) == 0));
-    int8_t markers[kMaxChannelSlots];
-    CopyHalfToPackets(*record, ring, half, bytes, markerTest ? markers : nullptr);
-    if (!markerTest) return;
-    for (int32_t c = 0; c < record->channelSlotCount && c < kMaxChannelSlots; ++c) {
-        if (markers[c] >= 0) MarkerTest(markers[c] == 1);
-    }
-}
-
-// What one channel's DSD-over-PCM marker scan found (the top byte of every
-// sample 0x05/0xFA alternating per sample or per pair, or a constant 0xAA).
-void CAsioSample::MarkerTest(bool ok) {
-    if (ok && InterlockedCompareExchange(&m_markerReportSent, 1, 0) == 0) SendReport(0xF8, 0x21, 0x35, 0x01);
-    if (!OwnsBlock()) return;
-    uint32_t active = m_block.ReadOr(&StatusBlockLayout::dsdActive, 0);
-    if (ok) {
-        if (!active) Publish(&StatusBlockLayout::dsdActive, 1);
-        uint32_t dsd128 = m_block.ReadOr(&StatusBlockLayout::streamRate, 0) == 352800 ? 1 : 0;
-        if (m_block.ReadOr(&StatusBlockLayout::dsd128, 0) != dsd128) Publish(&StatusBlockLayout::dsd128, dsd128);
-    } else if (active == 1) {
-        m_block.WriteOwned(m_identity, &StatusBlockLayout::dsdActive, 0);
-        m_block.WriteOwned(m_identity, &StatusBlockLayout::dsd128, 0);
-        m_block.MarkChanged();
-    }
+    if (m_engineRunning) EngineStop();
 }

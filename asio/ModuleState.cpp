@@ -12,6 +12,14 @@ volatile LONG g_locks = 0;
 HMODULE ModuleHandle() { return g_module; }
 void SetModuleHandle(HMODULE module) { g_module = module; }
 
+HMODULE PinModule() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&PinModule), &module)) {
+        return nullptr;
+    }
+    return module;
+}
+
 HANDLE DriverHeap() {
     if (!g_heap) {
         HANDLE heap = HeapCreate(0, 0x10000, 0);

@@ -116,8 +116,8 @@ MarkerPattern MarkerPatternOf(const uint8_t* samples, int32_t frames, int32_t wi
 const Path& Plain() { return kPlain; }
 
 const Path& Best() {
-    static const Path* const best = Avx2() ? Avx2() : Ssse3() ? Ssse3() : Sse2() ? Sse2() : &kPlain;
-    return *best;
+    static const Path& best = Choose(ThisMachine());
+    return best;
 }
 
 }  // namespace packet_copy

@@ -32,6 +32,17 @@ struct Path {
     MarkersFn markers;
 };
 
+// What the processor and the system offer, as CPUID and XGETBV tell it.
+struct CpuFeatures {
+    uint32_t leaf1Ecx;  // CPUID 1, ECX: SSSE3 bit 9, OSXSAVE bit 27, AVX bit 28
+    uint32_t leaf7Ebx;  // CPUID 7.0, EBX: AVX2 bit 5 (0 without leaf 7)
+    uint64_t xcr0;      // XGETBV 0 where OSXSAVE is set: bits 1 and 2, the system keeps XMM and YMM state
+};
+CpuFeatures ThisMachine();
+// The newest path the features and the build allow: AVX2 needs the processor's
+// AVX and AVX2 and a system that keeps the 256-bit registers, and SSSE3.
+const Path& Choose(const CpuFeatures& features);
+
 // The byte-at-a-time reference.
 const Path& Plain();
 // SSE2 kernels for packed frames of 2 channels and of multiples of 4 (of 8 at

@@ -14,7 +14,6 @@
 
 #if defined(__SSE2__) && defined(__GNUC__)
 
-#include <cpuid.h>
 #include <immintrin.h>
 #include "PacketCopyShuffles.h"
 
@@ -32,17 +31,6 @@ using shuffle::kZero;
 using shuffle::Takes;
 using shuffle::Tables;
 using shuffle::TheTables;
-
-bool HasAvx2() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
-    unsigned low = 0, high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    if ((low & 6) != 6) return false;  // the SSE and AVX register state
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid_count(7, 0, a, b, c, d);
-    return (b & bit_AVX2) != 0;
-}
 
 }  // namespace
 }  // namespace packet_copy
@@ -317,10 +305,7 @@ const Path kAvx2 = {"avx2", Avx2Interleave, Avx2Deinterleave, Avx2Markers};
 
 }  // namespace
 
-const Path* Avx2() {
-    static const bool has = HasAvx2() && Ssse3() != nullptr;
-    return has ? &kAvx2 : nullptr;
-}
+const Path* Avx2Kernels() { return &kAvx2; }
 
 }  // namespace packet_copy
 
@@ -328,7 +313,7 @@ const Path* Avx2() {
 
 namespace packet_copy {
 
-const Path* Avx2() { return nullptr; }
+const Path* Avx2Kernels() { return nullptr; }
 
 }  // namespace packet_copy
 

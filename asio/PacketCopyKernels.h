@@ -2,6 +2,8 @@
 // SSE2 path finishes odd frame counts with them) and the marker pattern.
 #pragma once
 
+#include "PacketCopy.h"
+
 #include <cstdint>
 
 namespace packet_copy {
@@ -19,5 +21,9 @@ struct MarkerPattern {
     uint8_t bytes[4];
 };
 MarkerPattern MarkerPatternOf(const uint8_t* samples, int32_t frames, int32_t width);
+
+// The kernels the build has, whatever the processor: null when not built.
+const Path* Ssse3Kernels();
+const Path* Avx2Kernels();
 
 }  // namespace packet_copy

@@ -9,7 +9,6 @@
 
 #if defined(__SSE2__) && defined(__GNUC__)
 
-#include <cpuid.h>
 #include <tmmintrin.h>
 #include "PacketCopyShuffles.h"
 #include "PacketCopySimd.h"
@@ -34,11 +33,6 @@ using shuffle::PatternWord;
 using shuffle::kZero;
 using shuffle::TheTables;
 using shuffle::Tables;
-
-bool HasSsse3() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3) != 0;
-}
 
 }  // namespace
 }  // namespace packet_copy
@@ -253,10 +247,7 @@ const Path kSsse3 = {"ssse3", Ssse3Interleave, Ssse3Deinterleave, Ssse3Markers};
 
 }  // namespace
 
-const Path* Ssse3() {
-    static const bool has = HasSsse3() && Sse2() != nullptr;
-    return has ? &kSsse3 : nullptr;
-}
+const Path* Ssse3Kernels() { return &kSsse3; }
 
 }  // namespace packet_copy
 
@@ -264,7 +255,7 @@ const Path* Ssse3() {
 
 namespace packet_copy {
 
-const Path* Ssse3() { return nullptr; }
+const Path* Ssse3Kernels() { return nullptr; }
 
 }  // namespace packet_copy
 

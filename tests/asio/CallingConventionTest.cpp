@@ -110,23 +110,59 @@ struct Object {
 Object g_driver;
 std::atomic<int> g_switches{0};
 std::atomic<int> g_unbalanced{0};
+std::atomic<int> g_badArguments{0};
+std::atomic<double> g_rateChangedTo{0};
+// Position and time stamp of each switch, as its time record gave them.
+constexpr int kRecorded = 64;
+uint64_t g_positions[kRecorded] = {};
+uint64_t g_times[kRecorded] = {};
+
+uint64_t Join(uint32_t hi, uint32_t lo) { return (uint64_t(hi) << 32) | lo; }
 
 // The host's callbacks, cdecl; outputReady is called from the driver's own thread as hosts do.
-void Switch() {
+void Switch(int32_t index, ASIOBool direct) {
+    if ((index != 0 && index != 1) || direct != ASIOTrue) ++g_badArguments;
     int32_t left = -1;
     VelmorCallSlot(g_driver.Table()[kOutputReady], Word(g_driver.self), nullptr, 0, &left);
     if (left != 0) ++g_unbalanced;
     ++g_switches;
 }
-void __cdecl BufferSwitch(int32_t, ASIOBool) { Switch(); }
-ASIOTime* __cdecl BufferSwitchTimeInfo(ASIOTime*, int32_t, ASIOBool) {
-    Switch();
+void __cdecl BufferSwitch(int32_t index, ASIOBool direct) { Switch(index, direct); }
+ASIOTime* __cdecl BufferSwitchTimeInfo(ASIOTime* time, int32_t index, ASIOBool direct) {
+    const int n = g_switches;
+    if (!time || time->timeInfo.sampleRate != 48000.0 || index != n % 2) {
+        ++g_badArguments;
+    } else if (n < kRecorded) {
+        g_positions[n] = Join(time->timeInfo.samplePosition.hi, time->timeInfo.samplePosition.lo);
+        g_times[n] = Join(time->timeInfo.systemTime.hi, time->timeInfo.systemTime.lo);
+    }
+    Switch(index, direct);
     return nullptr;
 }
-void __cdecl RateChanged(ASIOSampleRate) {}
+void __cdecl RateChanged(ASIOSampleRate rate) { g_rateChangedTo = rate; }
 int32_t __cdecl Message(int32_t selector, int32_t value, void*, double*) {
     if (selector == kAsioSelectorSupported) return value == kAsioSupportsTimeInfo;
+    if (selector == kAsioEngineVersion) return 2;
     return selector == kAsioSupportsTimeInfo ? 1 : 0;
+}
+
+// Another thread of the host, reading the position through its thiscall slot.
+struct Seen {
+    uint64_t position, time;
+};
+Seen g_seen[100000];
+size_t g_reads = 0;
+std::atomic<bool> g_reading{false};
+DWORD WINAPI ReadPositions(void*) {
+    while (g_reading && g_reads < sizeof(g_seen) / sizeof(g_seen[0])) {
+        ASIOSamples p = {};
+        ASIOTimeStamp t = {};
+        int32_t left = -1;
+        const uint32_t args[2] = {Word(&p), Word(&t)};
+        VelmorCallSlot(g_driver.Table()[kGetSamplePosition], Word(g_driver.self), args, 2, &left);
+        g_seen[g_reads++] = {Join(p.hi, p.lo), Join(t.hi, t.lo)};
+    }
+    return 0;
 }
 
 class HostConvention : public ::testing::Test {
@@ -215,17 +251,40 @@ TEST_F(HostConvention, EveryMethodIsThiscallAndStreams) {
     int32_t inputLatency = 0, outputLatency = 0;
     EXPECT_EQ(ASE_OK, d.Method(kGetLatencies, {Word(&inputLatency), Word(&outputLatency)}));
     EXPECT_GE(outputLatency, size);
+    // Another thread of the host reads the position all along: each pair it
+    // gets must be one switch's, never halves of two (the low half of the
+    // time stamp wraps every 4.3 s).
+    g_reads = 0;
+    g_reading = true;
+    HANDLE reader = CreateThread(nullptr, 0, ReadPositions, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, reader);
     EXPECT_EQ(ASE_OK, d.Method(kStart, {}));
     for (int wait = 0; wait < 300 && g_switches < 8; ++wait) Sleep(10);
+    g_reading = false;
+    WaitForSingleObject(reader, INFINITE);
+    CloseHandle(reader);
     ASIOSamples position = {};
     ASIOTimeStamp stamp = {};
     EXPECT_EQ(ASE_OK, d.Method(kGetSamplePosition, {Word(&position), Word(&stamp)}));
     EXPECT_EQ(ASE_OK, d.Method(kStop, {}));
     EXPECT_GE(g_switches.load(), 8);
     EXPECT_EQ(0, g_unbalanced.load());
+    EXPECT_EQ(0, g_badArguments.load());
     EXPECT_GE(position.lo, uint32_t(size));
+    for (int n = 0; n < 8; ++n) EXPECT_EQ(uint64_t(n) * size, g_positions[n]) << n;
+    int torn = 0;
+    for (size_t i = 0; i < g_reads; ++i) {
+        const uint64_t n = g_seen[i].position / size;
+        if (g_seen[i].time != 0 && n < kRecorded && g_times[n] && g_seen[i].time != g_times[n]) ++torn;
+    }
+    EXPECT_EQ(0, torn) << "of " << g_reads << " reads";
     EXPECT_GT(sim::State()->streams[0].channel[0].frames, 0u);
     EXPECT_EQ(ASE_OK, d.Method(kOutputReady, {}));
+    // A rate change with buffers made reaches the host's cdecl callback as a double.
+    Halves faster = Split(96000.0);
+    EXPECT_EQ(ASE_OK, d.Method(kSetSampleRate, {faster.lo, faster.hi}));
+    EXPECT_EQ(96000.0, g_rateChangedTo.load());
+    EXPECT_EQ(ASE_InvalidMode, d.Method(kStart, {}));  // the buffers were made for 48000
     EXPECT_EQ(ASE_OK, d.Method(kDisposeBuffers, {}));
 
     EXPECT_EQ(0u, d.Com(kRelease, {}));

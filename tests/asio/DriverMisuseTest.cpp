@@ -225,6 +225,7 @@ TEST_F(DriverRestart, ANewTakeStartsCleanAndDropoutsAreReportedAsOverloads) {
     const sim::Stream& render = device->streams[0];
     for (int take = 0; take < 3; ++take) {
         g_host.switches = 0;
+        g_host.frame = 0;  // each take plays the pattern from its first frame
         g_host.checkInputs = true;
         DWORD started = GetTickCount();
         ASSERT_EQ(ASE_OK, driver->start());
@@ -313,13 +314,18 @@ TEST_F(DriverRestart, HostCapabilitiesAreAskedByTheirOwnSelectorsAndRateChangesR
     EXPECT_EQ(0, g_host.timeInfoSwitches.load());
     driver->disposeBuffers();
 
-    // A rate change while prepared: the host is told, asked to reset, and the next time info says so once.
+    // A rate change while prepared: the host is told and asked to reset, and
+    // the buffers made at 48000 do not start at 96000. Set back before the host
+    // reset, the first time info of the stream says the rate changed, once.
     g_host.engineVersion = 2;
     g_host.switches = g_host.timeInfoSwitches = g_host.rateChangedSwitches = 0;
     ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));
     ASSERT_EQ(ASE_OK, driver->setSampleRate(96000));
     EXPECT_EQ(1, g_host.rateChanges.load());
     EXPECT_EQ(1, g_host.resetRequests.load());
+    EXPECT_EQ(ASE_InvalidMode, driver->start());
+    ASSERT_EQ(ASE_OK, driver->setSampleRate(48000));
+    EXPECT_EQ(2, g_host.rateChanges.load());
     ASSERT_EQ(ASE_OK, driver->start());
     ASSERT_TRUE(WaitSwitches(5));
     EXPECT_EQ(0x17u, g_host.firstTimeFlags.load());

@@ -106,7 +106,7 @@ TEST_F(DriverStreaming, SwitchesCarryPositionsAndThePatternReachesTheDeviceIntac
         device->config.burst = 0;  // both directions in real time, as a DAW sees them
         g_host.bits = static_cast<unsigned>(width);
         g_host.writePattern = true;
-        g_host.frame = 0;
+        g_host.frame = 0;  // the take's first sound is the pattern's first frame
         g_host.switches = 0;
         g_host.positions.clear();
         ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {0, 1}, 1920));  // 20 ms

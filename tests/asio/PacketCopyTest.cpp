@@ -65,22 +65,25 @@ std::vector<const Path*> FastPaths() {
     return paths;
 }
 
-// The engine takes the fastest path there is; SSSE3 and AVX2 only where
-// CPUID has them (and, for AVX2, the system keeps the 256-bit registers).
-TEST(PacketCopy, TheEngineTakesTheFastestPathTheProcessorHas) {
-#if defined(_WIN64)
-    ASSERT_NE(nullptr, packet_copy::Sse2());
-    int info[4] = {};
-    __cpuid(info, 1);
-    const bool ssse3 = (info[2] & (1 << 9)) != 0;
-    unsigned state = 0, high = 0;
-    if ((info[2] & (1 << 27)) != 0) __asm__ volatile("xgetbv" : "=a"(state), "=d"(high) : "c"(0));
-    const bool ymm = (info[2] & (1 << 28)) != 0 && (state & 6) == 6;
-    __cpuidex(info, 7, 0);
-    const bool avx2 = ssse3 && ymm && (info[1] & (1 << 5)) != 0;
-    EXPECT_EQ(ssse3, packet_copy::Ssse3() != nullptr);
-    EXPECT_EQ(avx2, packet_copy::Avx2() != nullptr);
-    EXPECT_EQ(avx2 ? packet_copy::Avx2() : ssse3 ? packet_copy::Ssse3() : packet_copy::Sse2(), &packet_copy::Best());
+// The path follows the processor's and the system's feature bits: AVX2 only
+// with the processor's AVX and AVX2 and a system that keeps the 256-bit
+// registers (an AVX2 processor under a system without YMM state gets SSSE3).
+TEST(PacketCopy, TheEngineTakesTheNewestPathTheFeatureBitsAllow) {
+#if defined(__SSE2__)
+    using packet_copy::Choose;
+    using packet_copy::CpuFeatures;
+    constexpr uint32_t ssse3 = 1u << 9, osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5;
+    const CpuFeatures everything = {ssse3 | osxsave | avx, avx2, 6};
+    EXPECT_STREQ("avx2", Choose(everything).name);
+    EXPECT_STREQ("ssse3", Choose({ssse3 | osxsave | avx, avx2, 2}).name);  // no YMM state kept
+    EXPECT_STREQ("ssse3", Choose({ssse3 | avx, avx2, 6}).name);            // no XSAVE: XGETBV not to be trusted
+    EXPECT_STREQ("ssse3", Choose({ssse3 | osxsave, avx2, 6}).name);        // AVX off
+    EXPECT_STREQ("ssse3", Choose({ssse3 | osxsave | avx, 0, 6}).name);     // no AVX2
+    EXPECT_STREQ("sse2", Choose({osxsave | avx, avx2, 6}).name);          // AVX2 without SSSE3 is not offered
+    EXPECT_STREQ("sse2", Choose({0, 0, 0}).name);
+    // This machine: what the engine uses is what its own bits choose.
+    EXPECT_EQ(&Choose(packet_copy::ThisMachine()), &packet_copy::Best());
+    EXPECT_EQ(packet_copy::Avx2() != nullptr, &packet_copy::Best() == packet_copy::Avx2());
 #endif
 }
 

@@ -128,6 +128,10 @@ TEST_F(DriverRegistration, TheReferenceHostListsCreatesAndProbesTheDriver) {
     ChildResult burst = Host("play VelmorR5R6 --rate 48000 --buffer 480 --seconds 0.5");
     EXPECT_EQ(1u, burst.exitCode) << burst.output;
     EXPECT_EQ(std::string::npos, burst.output.find("early periods 0,")) << burst.output;
+    // A device that finishes every packet at once is dry every period, and the driver says why.
+    EXPECT_EQ(std::string::npos, burst.output.find("overloads reported 0\n")) << burst.output;
+    EXPECT_NE(std::string::npos, burst.output.find("dropouts by cause: host late 0, driver late 0, device underrun "))
+        << burst.output;
     sim::State()->config.burst = 0;
 
     sim::State()->config.model = sim::kModelR5;

@@ -85,8 +85,10 @@ TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
     EXPECT_GE(slice.times.size(), 5u);
     EXPECT_LE(slice.times.size(), 15u);
     for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_LE(slice.times[i - 1], slice.times[i]);
-    // An underrun is a hand-back after a wake-up: never more of them than wake-ups.
-    EXPECT_LE(slice.underruns, slice.times.size());
+    // With a packet ahead, the device runs dry only after a wake-up a whole period late.
+    if (slice.worstLateMs < 20.0 - 2) {
+        EXPECT_EQ(0u, slice.underruns) << slice.worstLateMs;
+    }
     EXPECT_TRUE(wake::RunBaselineSlice(0, 100).times.empty());
     EXPECT_FALSE(wake::RunBaselineSlice(20, 0).ran);
     // A device holds at least one packet, and no more than the chain keeps deadlines for.
@@ -118,24 +120,36 @@ TEST(WakeBaseline, AWaiterLaterThanItsPacketsRunsTheDeviceDryAndStartsANewGrid) 
 
 using DriverBaseline = DriverTest;
 
-// The host's play --baseline stops and starts the stream between slices: the
-// device still hears one unbroken pattern, and options it cannot serve are refused.
-TEST_F(DriverBaseline, PlayAgainstTheBaselineKeepsThePatternWholeAcrossSlices) {
+// The host's play --baseline stops and starts the stream between slices:
+// every slice is a take of its own that plays the pattern from its first
+// frame without a break, and the run is clean (a glitched run, which a busy
+// machine can cause, is tried once more and both outputs are shown).
+TEST_F(DriverBaseline, PlayAgainstTheBaselinePlaysEverySliceUnbroken) {
     device->config.burst = 0;
     PlayOptions options;
     options.rate = 48000;
     options.buffer = 960;  // 20 ms
     options.seconds = 1.5;  // two slices of each chain
-    driver = Create();
-    ASSERT_NE(nullptr, driver);
-    const int code = PlayAgainstBaseline(driver, options);
-    EXPECT_TRUE(code == 0 || code == 1) << code;
-    const sim::Stream& render = device->streams[0];
-    for (int c = 0; c < 2; ++c) {
-        EXPECT_EQ(1u, render.channel[c].locked) << c;
-        EXPECT_EQ(0u, render.channel[c].breaks) << c;
+    int code = -1;
+    for (int attempt = 0; attempt < 2 && code != 0; ++attempt) {
+        sim::ResetDevice();
+        device->config.burst = 0;
+        driver = Create();
+        ASSERT_NE(nullptr, driver);
+        code = PlayAgainstBaseline(driver, options);
+        const sim::Stream& render = device->streams[0];
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(1u, render.channel[c].locked) << c;
+            EXPECT_EQ(0u, render.channel[c].breaks) << "attempt " << attempt << ", channel " << c;
+            // A clean run had both driver slices (1 s and 0.5 s) reach the device, not just the first.
+            if (code == 0) {
+                EXPECT_GT(render.channel[c].frames, 60000u) << c;
+            }
+        }
+        driver->Release();
+        driver = nullptr;
     }
-    driver->Release();
+    EXPECT_EQ(0, code) << "glitched twice (see the outputs above)";
 
     for (bool duplex : {true, false}) {
         driver = Create();

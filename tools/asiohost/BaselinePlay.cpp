@@ -132,6 +132,9 @@ int PlayAgainstBaseline(IASIO* driver, const PlayOptions& options) {
 
         const uint32_t first = std::min<uint32_t>(s.switches, static_cast<uint32_t>(s.switchTimes.size()));
         const uint32_t dropoutsBefore = s.dropouts;
+        // Each take is a stream of its own: the device takes its first sound for the pattern's first frame.
+        s.frame = 0;
+        s.phase = 0;
         if ((error = driver->start()) != ASE_OK) {
             driver->disposeBuffers();
             return Fail("start", error);

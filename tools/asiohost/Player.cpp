@@ -3,6 +3,7 @@
 #include "HostOutputs.h"
 #include "SwitchTiming.h"
 
+#include "asio/DropoutCounts.h"
 #include "simulator/TestPattern.h"
 
 #include <algorithm>
@@ -200,6 +201,9 @@ int Play(IASIO* driver, const PlayOptions& options) {
     double started = NowMs();
     while (NowMs() - started < options.seconds * 1000.0) Sleep(20);
     driver->stop();
+    // This driver tells why the device ran dry; another answers with an error.
+    DropoutCounts dropouts = {};
+    const bool counted = driver->future(kVelmorGetDropoutCounts, &dropouts) == ASE_SUCCESS;
     driver->disposeBuffers();
 
     const uint32_t switches = std::min<uint32_t>(s.switches, static_cast<uint32_t>(s.switchTimes.size()));
@@ -235,6 +239,10 @@ int Play(IASIO* driver, const PlayOptions& options) {
                     s.resetRequests.load(), s.resyncRequests.load(), s.rateChanges.load(), s.overloads.load(), Percentile(deviation, 0.5), Percentile(deviation, 0.99),
                     Percentile(deviation, 1.0));
         if (options.duplex) std::printf(",\"inputs_locked\":%d,\"input_breaks\":%llu", locked, static_cast<unsigned long long>(breaks));
+        if (counted) {
+            std::printf(",\"dropouts\":{\"host_late\":%u,\"driver_late\":%u,\"device_underrun\":%u,\"packet_failed\":%u}",
+                        dropouts.hostLate, dropouts.driverLate, dropouts.deviceUnderrun, dropouts.packetFailed);
+        }
         std::printf(",\"glitch\":%s}\n", glitch ? "true" : "false");
     } else {
         std::printf("buffer switches %u, last sample position %llu, position jumps %u\n", switches,
@@ -243,6 +251,10 @@ int Play(IASIO* driver, const PlayOptions& options) {
                     static_cast<long long>(missed), s.overloads.load());
         std::printf("reset requests %u, resync requests %u, rate changes %u\n", s.resetRequests.load(),
                     s.resyncRequests.load(), s.rateChanges.load());
+        if (counted) {
+            std::printf("dropouts by cause: host late %u, driver late %u, device underrun %u, packet failed %u\n",
+                        dropouts.hostLate, dropouts.driverLate, dropouts.deviceUnderrun, dropouts.packetFailed);
+        }
         std::printf("switch interval deviation from %.3f ms: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", periodMs,
                     Percentile(deviation, 0.5), Percentile(deviation, 0.99), Percentile(deviation, 1.0));
         if (options.duplex) {
