@@ -3,7 +3,7 @@
 virtual device of its own: the page's slider sets the device's render level
 (never above the cap), a stream that the reference host plays shows on the
 page within two seconds of the panel reporting it (PCM, then DSD64), and the
-banner comes up when the panel ends. Every key it touches is put back.
+banner comes up when the device goes and when the panel ends. Every key it touches is put back.
 With VELMOR_WEB_SCREENSHOTS=1 it writes docs/web-remote-light.png and
 docs/web-remote-dark.png. Exit 77 (skipped) only when Chromium cannot start.
     web_browser_test.py BIN64
@@ -160,6 +160,9 @@ def main():
                 screenshots(browser)
             play.wait(timeout=120)
 
+        wine(os.path.join(BIN64, "velmor-sim.exe"), "--instance", sim, "unplug")
+        banner = wait_for("the banner", lambda: "not connected" in text("banner"), 15)
+        check("the banner tells the device is gone", banner, text("banner"))
         panel.kill()
         panel.wait(timeout=60)
         banner = wait_for("the banner", lambda: "does not answer" in text("banner"), 15)

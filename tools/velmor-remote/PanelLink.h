@@ -18,8 +18,10 @@ public:
     bool Exchange(const std::string& request, std::string* answer);
 
     // The panel's state as one JSON text: {"panel":"ok","status":{...},
-    // "playing":{...}} from get_status and get_playing_status, or
-    // {"panel":"gone"} when it does not answer. Several listeners share one
+    // "playing":{...}} from get_status and get_playing_status ("status"
+    // empty when only get_status went unanswered), {"panel":"silent"} when
+    // the panel does not answer but its window is on this desktop, or
+    // {"panel":"gone"}. Several listeners share one
     // poll: a state younger than maxAgeMs is handed out again.
     std::string State(DWORD maxAgeMs);
 

@@ -102,6 +102,7 @@ void WebServer::Impl::Events(httplib::Response& res) {
     struct Stream {
         std::string last;
         DWORD lastWrite = 0;
+        DWORD lastPoll = 0;
         bool started = false;
     };
     auto stream = std::make_shared<Stream>();
@@ -110,9 +111,10 @@ void WebServer::Impl::Events(httplib::Response& res) {
         "text/event-stream",
         [this, stream](size_t, httplib::DataSink& sink) {
             if (stream->started) {
-                // Wait one poll period, in slices, so that Stop ends the stream soon.
-                for (DWORD waited = 0; waited < kPollMs && !stopping; waited += 50) Sleep(50);
+                // Until one poll period after the last poll began, in slices, so that Stop ends the stream soon.
+                while (GetTickCount() - stream->lastPoll < kPollMs && !stopping) Sleep(20);
             }
+            stream->lastPoll = GetTickCount();
             if (stopping) {
                 sink.done();
                 return true;
@@ -182,8 +184,8 @@ bool WebServer::Bind() {
 
 uint16_t WebServer::Port() const { return m->port; }
 
-std::string WebServer::Url() const {
-    std::string url = "http://" + m->options.httpHost + ":" + std::to_string(m->port) + "/";
+std::string WebServer::Url(const std::string& host) const {
+    std::string url = "http://" + (host.empty() ? m->options.httpHost : host) + ":" + std::to_string(m->port) + "/";
     if (!m->options.token.empty()) url += "?token=" + m->options.token;
     return url;
 }

@@ -18,8 +18,9 @@ public:
     // Takes the address and port; false when they are not free.
     bool Bind();
     uint16_t Port() const;  // the bound port
-    // The address to open, with the token when there is one.
-    std::string Url() const;
+    // The address to open, with the token when there is one; host names
+    // this machine (the listening address when empty).
+    std::string Url(const std::string& host = "") const;
     // Serves until Stop; false when it could not.
     bool Run();
     // Ends Run and every event stream; from any thread.

@@ -7,8 +7,11 @@
 #include "remote/RemoteClient.h"
 #include "remote/RemoteIds.h"
 
+#include <iphlpapi.h>
+
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -112,9 +115,19 @@ int Serve(const CommandLine& line) {
                 FormatIPv4(options.panelAddress).c_str(), options.panelPort, options.maxVolume);
     if (options.tokenMade) std::printf("velmor-remote: a token made for this run; it is part of the address\n");
     if (options.httpAddress == 0) {
+        // Every address: one URL for each of the machine's adapters.
         std::printf("velmor-remote: listening on every address of this machine, port %d\n", server.Port());
+        ULONG size = 0;
+        std::vector<char> buffer;
+        if (GetAdaptersInfo(nullptr, &size) == ERROR_BUFFER_OVERFLOW) buffer.resize(size);
+        auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+        if (buffer.empty() || GetAdaptersInfo(info, &size) != NO_ERROR) info = nullptr;
+        for (; info; info = info->Next) {
+            std::string address = info->IpAddressList.IpAddress.String;
+            if (address != "0.0.0.0") std::printf("open %s\n", server.Url(address).c_str());
+        }
     }
-    std::printf("open %s\n", server.Url().c_str());
+    std::printf("open %s\n", server.Url(options.httpAddress == 0 ? "127.0.0.1" : "").c_str());
     std::fflush(stdout);
     g_serving = &server;
     SetConsoleCtrlHandler(EndServing, TRUE);
