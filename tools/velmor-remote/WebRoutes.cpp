@@ -110,10 +110,12 @@ WebRefusal CheckWebRequest(const WebRequestView& request, const ServeOptions& op
     if (!HostNamesServer(request.host, options, boundPort)) {
         return {421, "the Host header does not name this server"};
     }
-    // Only the page itself: no other site's page may call the API.
+    // Only the page itself: no other site's page may call the API. A link
+    // from elsewhere may still open the page.
     std::string site = Lower(request.fetchSite);
+    bool page = request.path == "/" && (request.method == "GET" || request.method == "HEAD");
     if ((!request.origin.empty() && Lower(request.origin) != "http://" + Lower(request.host)) ||
-        (!site.empty() && site != "same-origin" && site != "none")) {
+        (!page && !site.empty() && site != "same-origin" && site != "none")) {
         return {403, "requests from other origins are refused"};
     }
     if (!options.token.empty()) {

@@ -6,8 +6,6 @@
 
 #include "remote/RemoteClient.h"
 
-// Event streams hold a worker each: room for them and for the page's requests.
-#define CPPHTTPLIB_THREAD_POOL_COUNT 16
 #include <httplib.h>
 
 #include <atomic>
@@ -16,6 +14,7 @@
 namespace {
 
 constexpr int kMaxListeners = 8;
+constexpr size_t kWorkers = 16;  // event streams hold one each: room for them and the pages' requests
 constexpr DWORD kPollMs = 500;
 constexpr DWORD kHeartbeatMs = 5000;
 
@@ -66,6 +65,7 @@ struct WebServer::Impl {
     httplib::Server server;
     uint16_t port = 0;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> running{false};  // in Run
     std::atomic<int> listeners{0};
 };
 
@@ -137,6 +137,7 @@ void WebServer::Impl::Events(httplib::Response& res) {
 
 WebServer::WebServer(const ServeOptions& options) : m(new Impl(options)) {
     httplib::Server& s = m->server;
+    s.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     s.set_socket_options([](socket_t sock) {
         // Nobody else may take the port while it is served.
         int yes = 1;
@@ -190,10 +191,17 @@ std::string WebServer::Url(const std::string& host) const {
     return url;
 }
 
-bool WebServer::Run() { return m->port != 0 && m->server.listen_after_bind(); }
+bool WebServer::Run() {
+    m->running = true;
+    bool served = m->port != 0 && !m->stopping && m->server.listen_after_bind();
+    m->running = false;
+    return served;
+}
 
 void WebServer::Stop() {
     m->stopping = true;
+    // A stop before the server listens would be lost: wait for it to listen.
+    while (m->running && !m->server.is_running()) Sleep(1);
     m->server.stop();
 }
 
