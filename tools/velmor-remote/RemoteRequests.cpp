@@ -19,6 +19,10 @@ const char kUsage[] =
     "  set-asio [--buffer-ms MS] [--bit N]\n"
     "  send JSON                  a raw request\n"
     "  listen                     wait for a panel's notification broadcast on the port\n"
+    "  serve [--http ADDR:PORT] [--panel HOST:PORT] [--max-volume N] [--token T]\n"
+    "                             the web remote: a page and an HTTP API on ADDR:PORT\n"
+    "                             (127.0.0.1:8080) for the panel (--host:--port); another\n"
+    "                             address than loopback needs the token (made when not given)\n"
     "exit status: 0 ok, 1 fail or no answer, 2 bad usage\n";
 
 namespace {

@@ -2,12 +2,16 @@
 // people and scripts. Exit status 0 on "ok", 1 on "fail" or no answer, 2
 // on bad usage.
 #include "RemoteRequests.h"
+#include "WebServer.h"
 
 #include "remote/RemoteClient.h"
 #include "remote/RemoteIds.h"
 
+#include <iphlpapi.h>
+
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -88,6 +92,50 @@ int Listen(const CommandLine& line) {
     return result;
 }
 
+WebServer* g_serving = nullptr;
+
+BOOL WINAPI EndServing(DWORD) {
+    if (g_serving) g_serving->Stop();
+    return TRUE;
+}
+
+int Serve(const CommandLine& line) {
+    ServeOptions options;
+    options.panelPort = static_cast<uint16_t>(line.port);
+    options.timeoutMs = line.timeoutMs;
+    std::string error;
+    if (!ResolveIPv4(line.host.c_str(), &options.panelAddress)) return Usage("unknown host '" + line.host + "'");
+    if (!ParseServeOptions(line.arguments, &options, &error)) return Usage(error);
+    WebServer server(options);
+    if (!server.Bind()) {
+        std::fprintf(stderr, "velmor-remote: cannot listen on %s:%d\n", options.httpHost.c_str(), options.httpPort);
+        return kExitFail;
+    }
+    std::printf("velmor-remote: the web remote for the panel at %s:%d, volume up to %d\n",
+                FormatIPv4(options.panelAddress).c_str(), options.panelPort, options.maxVolume);
+    if (options.tokenMade) std::printf("velmor-remote: a token made for this run; it is part of the address\n");
+    if (options.httpAddress == 0) {
+        // Every address: one URL for each of the machine's adapters.
+        std::printf("velmor-remote: listening on every address of this machine, port %d\n", server.Port());
+        ULONG size = 0;
+        std::vector<char> buffer;
+        if (GetAdaptersInfo(nullptr, &size) == ERROR_BUFFER_OVERFLOW) buffer.resize(size);
+        auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+        if (buffer.empty() || GetAdaptersInfo(info, &size) != NO_ERROR) info = nullptr;
+        for (; info; info = info->Next) {
+            std::string address = info->IpAddressList.IpAddress.String;
+            if (address != "0.0.0.0") std::printf("open %s\n", server.Url(address).c_str());
+        }
+    }
+    std::printf("open %s\n", server.Url(options.httpAddress == 0 ? "127.0.0.1" : "").c_str());
+    std::fflush(stdout);
+    g_serving = &server;
+    SetConsoleCtrlHandler(EndServing, TRUE);
+    bool served = server.Run();
+    g_serving = nullptr;
+    return served ? kExitOk : kExitFail;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +146,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (!ParseCommandLine(argc, argv, &line, &error)) return Usage(error);
+    if (line.command == "serve") return Serve(line);
     if (line.command == "listen") {
         if (!line.arguments.empty()) return Usage("listen takes no arguments");
         return Listen(line);
