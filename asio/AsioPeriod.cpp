@@ -4,9 +4,11 @@
 // device ran dry. All on the streaming thread, except outputReady's copy.
 #include "AsioSample.h"
 #include "ChannelCopy.h"
+#include "DriverLog.h"
 
 #include <mmsystem.h>
 
+#include <cinttypes>
 #include <cstring>
 
 namespace {
@@ -62,6 +64,8 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
     m_completionEstimate = ended;
     const int64_t stepStart = m_lastStepEnd > ended ? m_lastStepEnd : ended;
     m_lastStepEnd = now;
+    if (callbackTicks > m_longestCallback) m_longestCallback = callbackTicks;
+    if (woke - stepStart > m_latestWake) m_latestWake = woke - stepStart;
 
     // Dry: the packet that was playing finished before the next one was
     // queued, or the device refused a packet of this period.
@@ -77,23 +81,39 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
     if (!dry) return true;
     if (queueFailed) {
         ++m_dropouts.packetFailed;
+        driverlog::Event("dropout at sample %" PRId64 ": packet failed (the device refused a packet)",
+                         static_cast<int64_t>(m_sampleCounter));
     } else {
         // Who spent the period the packets ahead covered: the host's switch or
         // the wake-up after the completion; when together they took less than
         // half of it, the device finished its packets early.
         const int64_t wake = woke > stepStart ? woke - stepStart : 0;
         const int64_t budget = period * (m_packetsAhead - 1);
+        // For the log: microseconds, from the period's length in ticks and in time.
+        const int64_t periodUs = m_hostRate ? int64_t(m_bufferSize) * 1000000 / m_hostRate : 0;
+        auto us = [&](int64_t ticks) { return period ? ticks * periodUs / period : 0; };
+        const int64_t at = static_cast<int64_t>(m_sampleCounter);
         if (callbackTicks + wake < budget / 2) {
             ++m_dropouts.deviceUnderrun;
+            driverlog::Event("dropout at sample %" PRId64 ": device underrun (callback %" PRId64 " us, wake-up %" PRId64
+                             " us late, period %" PRId64 " us)",
+                             at, us(callbackTicks), us(wake), periodUs);
         } else if (callbackTicks >= wake) {
             ++m_dropouts.hostLate;
+            driverlog::Event("dropout at sample %" PRId64 ": host late (callback %" PRId64 " us of a %" PRId64
+                             " us period)",
+                             at, us(callbackTicks), periodUs);
         } else {
             ++m_dropouts.driverLate;
+            driverlog::Event("dropout at sample %" PRId64 ": driver late (woke %" PRId64 " us late, period %" PRId64
+                             " us)",
+                             at, us(wake), periodUs);
         }
     }
     // An overload report only counts; a resync request would restart the host's engine.
     auto message = m_callbacks.asioMessage;
     if (!m_hostOverload || !message) return true;
+    driverlog::Event("to the host: overload");
     if (!CallOut([&] { message(kAsioOverload, 0, nullptr, nullptr); })) return false;
     ServeRequestsFromCallback();
     return true;
@@ -162,6 +182,7 @@ void CAsioSample::CloseRenderWindow(int ring, int half) {
 }
 
 ASIOError CAsioSample::outputReady() {
+    InterlockedIncrement(&m_outputReadyCalls);
     if (m_state != kDriverRunning) return ASE_OK;
     // Only while the switch's packet is not yet queued: a late call writes nothing.
     if (InterlockedCompareExchange(&m_renderWindow, kWindowCopying, kWindowOpen) != kWindowOpen) return ASE_OK;

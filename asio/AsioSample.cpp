@@ -2,6 +2,7 @@
 // device's discovery, init and the helpers they share. The host's other
 // requests are in the AsioSample*.cpp beside it, the engine in AsioStreaming.cpp.
 #include "AsioSample.h"
+#include "DriverLog.h"
 
 #include "BlockOwnership.h"
 #include "ClassFactory.h"
@@ -54,15 +55,21 @@ HRESULT CreateDriverObject(IUnknown* outer, REFCLSID clsid, REFIID iid, void** o
 }
 
 CAsioSample::CAsioSample(IUnknown* outer) : CUnknown(outer) {
+    driverlog::Begin();
+    LogHost();
     if (SUCCEEDED(m_block.Open()) && m_block.Created()) ReadDriverSettings(m_block, nullptr);
 }
 
 CAsioSample::~CAsioSample() {
+    driverlog::Line("released, state %s", DriverStateWord(m_state));
     if (m_timerRaised) timeEndPeriod(1);
     AwaitDeferredDispose();
     // On the streaming thread (released inside a callback) nothing waits for
     // it: the dispose below stops the pins there and then.
-    if (m_state == kDriverRunning && !OnStreamThread()) stop();
+    if (m_state == kDriverRunning && !OnStreamThread()) {
+        stopImpl();
+        LogTakeSummary();
+    }
     if (m_state == kDriverRunning) SetState(kDriverPrepared);
     if (m_state == kDriverPrepared) DisposeSteps();
     // Whatever an earlier failure left behind, no thread of this object and
@@ -85,6 +92,7 @@ CAsioSample::~CAsioSample() {
     DeleteFilters();
     m_state = kDriverUnload;
     GiveBackBlock(m_block, m_identity);
+    driverlog::End();
 }
 
 void CAsioSample::EndNotifyThread() {
@@ -131,6 +139,7 @@ void CAsioSample::Publish(CStatusBlock::Field field, uint32_t value) {
 }
 
 void CAsioSample::SetState(int32_t state) {
+    if (state != m_state) driverlog::Line("state %s -> %s", DriverStateWord(m_state), DriverStateWord(state));
     m_state = state;
     Publish(&StatusBlockLayout::driverState, static_cast<uint32_t>(state));
 }
@@ -239,7 +248,11 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
         }
     }
     enumerator.reset();
-    if (!found) return E_FAIL;
+    if (!found) {
+        driverlog::Line("no supported device found");
+        return E_FAIL;
+    }
+    LogDevice();
 
     timeBeginPeriod(1);
     m_timerRaised = true;
@@ -249,7 +262,7 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
 
 // ---------------------------------------------------------------- init
 
-ASIOBool CAsioSample::init(void*) {
+ASIOBool CAsioSample::initImpl(void*) {
     if (m_state >= static_cast<int32_t>(kDriverInitialized)) return ASIOTrue;  // a second init changes nothing
     if (m_notifyThread) return ASIOFalse;  // an earlier init failed half-way; the object is spent
     try {
@@ -328,12 +341,12 @@ ASIOBool CAsioSample::InitSteps() {
     return ASIOTrue;
 }
 
-void CAsioSample::getDriverName(char* name) {
+void CAsioSample::getDriverNameImpl(char* name) {
     if (name) CopyText(name, 32, m_deviceName);
 }
 
-int32_t CAsioSample::getDriverVersion() { return kDriverVersion; }
+int32_t CAsioSample::getDriverVersionImpl() { return kDriverVersion; }
 
-void CAsioSample::getErrorMessage(char* string) {
+void CAsioSample::getErrorMessageImpl(char* string) {
     if (string) string[0] = '\0';
 }

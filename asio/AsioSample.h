@@ -94,6 +94,32 @@ private:
     enum HostCapability { kHostTimeInfo, kHostTimeCode, kHostInputMonitor, kHostInputGain, kHostInputMeter,
                           kHostOutputGain, kHostOutputMeter, kHostCapabilityCount };
 
+    // The IASIO calls themselves; the public ones above log them (AsioSampleLog.cpp).
+    ASIOBool initImpl(void* sysHandle);
+    void getDriverNameImpl(char* name);
+    int32_t getDriverVersionImpl();
+    void getErrorMessageImpl(char* string);
+    ASIOError startImpl();
+    ASIOError stopImpl();
+    ASIOError getChannelsImpl(int32_t* numInputChannels, int32_t* numOutputChannels);
+    ASIOError getLatenciesImpl(int32_t* inputLatency, int32_t* outputLatency);
+    ASIOError getBufferSizeImpl(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize, int32_t* granularity);
+    ASIOError canSampleRateImpl(ASIOSampleRate sampleRate);
+    ASIOError getSampleRateImpl(ASIOSampleRate* sampleRate);
+    ASIOError setSampleRateImpl(ASIOSampleRate sampleRate);
+    ASIOError getClockSourcesImpl(ASIOClockSource* clocks, int32_t* numSources);
+    ASIOError setClockSourceImpl(int32_t reference);
+    ASIOError getChannelInfoImpl(ASIOChannelInfo* info);
+    ASIOError createBuffersImpl(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                                ASIOCallbacks* callbacks);
+    ASIOError disposeBuffersImpl();
+    ASIOError controlPanelImpl();
+    ASIOError futureImpl(int32_t selector, void* opt);
+    // The support log's lines about the host, the device found and a take's end.
+    void LogHost();
+    void LogDevice();
+    void LogTakeSummary();
+
     bool OwnsBlock() const;
     void Publish(CStatusBlock::Field field, uint32_t value);  // owner only, then changed
     void SetState(int32_t state);
@@ -236,6 +262,12 @@ private:
     int64_t m_completionEstimate = 0;                // when the period just served ended on the device
     int64_t m_lastStepEnd = 0;
     DropoutCounts m_dropouts = {};
+    // For the log's summary of a take: what the take began with, and its extremes.
+    DropoutCounts m_takeDropouts = {};
+    int64_t m_longestCallback = 0;                   // ticks
+    int64_t m_latestWake = 0;                        // ticks past when the device finished the period
+    volatile LONG m_positionCalls = 0;               // per-period calls, counted rather than logged
+    volatile LONG m_outputReadyCalls = 0;
     // The render packet of the switch under way: open, being copied by outputReady, done, closed.
     volatile LONG m_renderWindow = 0;
     int32_t m_windowRing = 0;

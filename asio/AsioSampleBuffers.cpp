@@ -3,8 +3,8 @@
 // device's DSD mode, and start, stop and outputReady.
 #include "AsioSample.h"
 
-ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
-    ASIOError error = getChannels(nullptr, nullptr);
+ASIOError CAsioSample::getLatenciesImpl(int32_t* inputLatency, int32_t* outputLatency) {
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     if (error != ASE_OK) return error;
     int32_t input, output;
     if (m_state == kDriverPrepared || m_state == kDriverRunning) {
@@ -22,9 +22,9 @@ ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatenc
     return ASE_OK;
 }
 
-ASIOError CAsioSample::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+ASIOError CAsioSample::getBufferSizeImpl(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                      int32_t* granularity) {
-    ASIOError error = getChannels(nullptr, nullptr);
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     if (error != ASE_OK) return error;
     int32_t minimum, maximum, preferred, step;
     int dsd = DsdIndex();
@@ -47,7 +47,7 @@ ASIOError CAsioSample::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
     return ASE_OK;
 }
 
-ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+ASIOError CAsioSample::createBuffersImpl(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                      ASIOCallbacks* callbacks) {
     // Inside a callback the engine that would serve them is still the old one.
     if (OnStreamThread()) return ASE_InvalidMode;
@@ -57,7 +57,7 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
     try {
         return CreateBuffersSteps(bufferInfos, numChannels, bufferSize, callbacks);
     } catch (...) {
-        disposeBuffers();
+        disposeBuffersImpl();
         return ASE_NoMemory;
     }
 }
@@ -69,7 +69,7 @@ bool CAsioSample::BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t
     }
     // Only the sizes getBufferSize announces: they keep every buffer and packet size in range.
     int32_t minimum = 0, maximum = 0;
-    if (getBufferSize(&minimum, &maximum, nullptr, nullptr) != ASE_OK ||
+    if (getBufferSizeImpl(&minimum, &maximum, nullptr, nullptr) != ASE_OK ||
         bufferSize < minimum || bufferSize > maximum) {
         return false;
     }
@@ -77,7 +77,7 @@ bool CAsioSample::BuffersRequestValid(const ASIOBufferInfo* bufferInfos, int32_t
     if (IsDsdHostRate() && bufferSize % kDsdBitsPerFrame != 0) return false;
     // Every channel named must be one the device has in that direction.
     int32_t inputs = 0, outputs = 0;
-    getChannels(&inputs, &outputs);
+    getChannelsImpl(&inputs, &outputs);
     for (int32_t i = 0; i < numChannels; ++i) {
         const int32_t count = bufferInfos[i].isInput != ASIOFalse ? inputs : outputs;
         if (bufferInfos[i].channelNum < 0 || bufferInfos[i].channelNum >= count) return false;
@@ -98,7 +98,7 @@ bool CAsioSample::EveryBufferServed(const ASIOBufferInfo* bufferInfos, int32_t n
 ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                           ASIOCallbacks* callbacks) {
     int32_t inputs = 0, outputs = 0;
-    ASIOError error = getChannels(&inputs, &outputs);
+    ASIOError error = getChannelsImpl(&inputs, &outputs);
     if (error != ASE_OK) return error;
     // Requests the driver cannot serve are refused before anything is made.
     if (!BuffersRequestValid(bufferInfos, numChannels, bufferSize, callbacks)) return ASE_InvalidParameter;
@@ -132,7 +132,7 @@ ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t n
         if (!StartEngine()) error = ASE_NoMemory;
     }
     if (error != ASE_OK) {
-        disposeBuffers();
+        disposeBuffersImpl();
         for (int32_t i = 0; i < numChannels; ++i) bufferInfos[i].buffers[0] = bufferInfos[i].buffers[1] = nullptr;
         return error;
     }
@@ -153,10 +153,10 @@ ASIOError CAsioSample::CreateBuffersSteps(ASIOBufferInfo* bufferInfos, int32_t n
     return ASE_OK;
 }
 
-ASIOError CAsioSample::disposeBuffers() {
+ASIOError CAsioSample::disposeBuffersImpl() {
     if (OnStreamThread()) {
         // Inside a callback: done when it returns (see the header).
-        ASIOError error = getChannels(nullptr, nullptr);
+        ASIOError error = getChannelsImpl(nullptr, nullptr);
         if (m_state == kDriverPrepared || m_state == kDriverRunning) {
             InterlockedExchange(&m_stopRequested, 1);
             InterlockedExchange(&m_disposeRequested, 1);
@@ -169,7 +169,7 @@ ASIOError CAsioSample::disposeBuffers() {
 }
 
 ASIOError CAsioSample::DisposeSteps() {
-    ASIOError error = getChannels(nullptr, nullptr);
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     StopEngine();
     // Only an object that had the device's playback (or put it in DSD) may take
     // it out of DSD: one refused because another host streams leaves that host's mode alone.
@@ -199,8 +199,8 @@ ASIOError CAsioSample::DisposeSteps() {
     return error;
 }
 
-ASIOError CAsioSample::start() {
-    ASIOError error = getChannels(nullptr, nullptr);
+ASIOError CAsioSample::startImpl() {
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     if (error != ASE_OK) return error;
     AwaitDeferredDispose();
     if (m_state != kDriverPrepared) return ASE_OK;
@@ -225,8 +225,8 @@ bool CAsioSample::PreparedFormatStale() const {
            (!dsd && m_sampleWidth / 8 != m_preparedBytes);
 }
 
-ASIOError CAsioSample::stop() {
-    ASIOError error = getChannels(nullptr, nullptr);
+ASIOError CAsioSample::stopImpl() {
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     AwaitDeferredDispose();
     if (OnStreamThread()) {
         // Inside a callback: the stream stops when it returns, with no further callback.

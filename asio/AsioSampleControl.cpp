@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
-ASIOError CAsioSample::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
-    ASIOError error = getChannels(nullptr, nullptr);
+ASIOError CAsioSample::getClockSourcesImpl(ASIOClockSource* clocks, int32_t* numSources) {
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     if (error != ASE_OK) return error;
     if (clocks && numSources && *numSources >= 1) {
         clocks[0].index = 0;
@@ -27,14 +27,15 @@ ASIOError CAsioSample::getClockSources(ASIOClockSource* clocks, int32_t* numSour
     return ASE_OK;
 }
 
-ASIOError CAsioSample::setClockSource(int32_t reference) {
-    ASIOError error = getChannels(nullptr, nullptr);
+ASIOError CAsioSample::setClockSourceImpl(int32_t reference) {
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     if (error != ASE_OK) return error;
     return reference > 1 ? ASE_NotPresent : ASE_OK;
 }
 
 ASIOError CAsioSample::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
-    if (getChannels(nullptr, nullptr) != ASE_OK) return ASE_NotPresent;
+    InterlockedIncrement(&m_positionCalls);
+    if (getChannelsImpl(nullptr, nullptr) != ASE_OK) return ASE_NotPresent;
     // The streaming thread writes the pair at every switch; on a 32-bit host
     // each is two loads, so a torn or mixed read is taken again.
     uint64_t position, time;
@@ -58,7 +59,7 @@ ASIOError CAsioSample::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStam
     return ASE_OK;
 }
 
-ASIOError CAsioSample::controlPanel() {
+ASIOError CAsioSample::controlPanelImpl() {
     auto show = [this] {
         if (m_block.Write(&StatusBlockLayout::showPanelRequest, 1)) m_block.MarkChanged();
     };
@@ -82,7 +83,7 @@ ASIOError CAsioSample::controlPanel() {
     return ASE_OK;
 }
 
-ASIOError CAsioSample::future(int32_t selector, void* opt) {
+ASIOError CAsioSample::futureImpl(int32_t selector, void* opt) {
     switch (selector) {
     case kAsioEnableTimeCodeRead:
     case kAsioDisableTimeCodeRead:

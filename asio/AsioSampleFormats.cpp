@@ -2,6 +2,7 @@
 // the frame rates they run at, the rate records in use, and what the host
 // asks and sets of rates and channels.
 #include "AsioSample.h"
+#include "DriverLog.h"
 
 #include <cstdio>
 
@@ -27,7 +28,7 @@ void CAsioSample::SelectCurrentRecords() {
     }
 }
 
-ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
+ASIOError CAsioSample::getChannelsImpl(int32_t* numInputChannels, int32_t* numOutputChannels) {
     int32_t inputs = m_current[kCaptureDirection] ? m_current[kCaptureDirection]->channelCount : 0;
     int32_t outputs = m_current[kRenderDirection] ? m_current[kRenderDirection]->channelCount : 0;
     if (numInputChannels) *numInputChannels = inputs;
@@ -35,7 +36,7 @@ ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutput
     return inputs || outputs ? ASE_OK : ASE_NotPresent;
 }
 
-ASIOError CAsioSample::canSampleRate(ASIOSampleRate sampleRate) {
+ASIOError CAsioSample::canSampleRateImpl(ASIOSampleRate sampleRate) {
     int32_t rate = sampleRate >= 0 && sampleRate < 2147483647.0 ? static_cast<int32_t>(sampleRate) : 0;
     for (int i = 0; i < 3; ++i) {
         if (rate != kDsdHostRates[i]) continue;
@@ -51,8 +52,8 @@ ASIOError CAsioSample::canSampleRate(ASIOSampleRate sampleRate) {
     return renderChannels || captureChannels ? ASE_OK : ASE_NotPresent;
 }
 
-ASIOError CAsioSample::getSampleRate(ASIOSampleRate* sampleRate) {
-    ASIOError error = getChannels(nullptr, nullptr);
+ASIOError CAsioSample::getSampleRateImpl(ASIOSampleRate* sampleRate) {
+    ASIOError error = getChannelsImpl(nullptr, nullptr);
     if (!sampleRate) return error;
     if (m_streamRate == 0) {
         *sampleRate = 0.0;
@@ -62,8 +63,8 @@ ASIOError CAsioSample::getSampleRate(ASIOSampleRate* sampleRate) {
     return ASE_OK;
 }
 
-ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
-    ASIOError error = canSampleRate(sampleRate);
+ASIOError CAsioSample::setSampleRateImpl(ASIOSampleRate sampleRate) {
+    ASIOError error = canSampleRateImpl(sampleRate);
     if (error != ASE_OK) return error;
     int32_t rate = static_cast<int32_t>(sampleRate);
     bool changed = false;
@@ -83,7 +84,7 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
     if (wanted != m_streamRate || changed) {
         // The device cannot go on at a rate the driver no longer reports: a
         // running stream stops (inside a callback, when it returns).
-        if (m_state == kDriverRunning) stop();
+        if (m_state == kDriverRunning) stopImpl();
         m_streamRate = wanted;
         Publish(&StatusBlockLayout::streamRate, static_cast<uint32_t>(wanted));
         SelectCurrentRecords();
@@ -95,18 +96,20 @@ ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
             // again, and nothing of the object is touched once it is gone.
             const auto frames = static_cast<ASIOSampleRate>(wanted);
             auto rateChanged = m_callbacks.sampleRateDidChange;
+            if (rateChanged) driverlog::Line("to the host: sampleRateDidChange(%d)", wanted);
             if (rateChanged && !CallOut([&] { rateChanged(frames); })) return ASE_OK;
             auto message = m_callbacks.asioMessage;
+            if (message) driverlog::Line("to the host: reset request (the rate changed while prepared)");
             if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return ASE_OK;
         }
     }
     return ASE_OK;
 }
 
-ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
+ASIOError CAsioSample::getChannelInfoImpl(ASIOChannelInfo* info) {
     if (!info) return ASE_InvalidParameter;
     int32_t inputs = 0, outputs = 0;
-    ASIOError error = getChannels(&inputs, &outputs);
+    ASIOError error = getChannelsImpl(&inputs, &outputs);
     if (error != ASE_OK) return error;
     bool input = info->isInput != ASIOFalse;
     if (info->channel < 0 || info->channel >= (input ? inputs : outputs)) return ASE_InvalidParameter;

@@ -4,10 +4,12 @@
 // Nothing is allocated here: packets, buffers and events exist beforehand.
 // The period step and the copies are in AsioPeriod.cpp.
 #include "AsioSample.h"
+#include "DriverLog.h"
 #include "ModuleState.h"
 
 #include <mmsystem.h>
 
+#include <cinttypes>
 #include <cstring>
 #include <initializer_list>
 
@@ -200,7 +202,9 @@ void CAsioSample::NotifyLoop() {
         }
         // Read once: disposeBuffers takes the host's callbacks away.
         auto message = m_callbacks.asioMessage;
+        if (wait == WAIT_OBJECT_0 + kNotifyDevice) driverlog::Line("device change notice, state %s", DriverStateWord(m_state));
         if (wait == WAIT_OBJECT_0 + kNotifyDevice && m_state == kDriverRunning && m_resyncAllowed && message) {
+            driverlog::Line("to the host: resync request");
             int32_t answer = 1;
             if (!CallOut([&] { answer = message(kAsioResyncRequest, 0, nullptr, nullptr); })) return;
             if (answer == 0) SetEvent(m_controlEvents[kResetRequest]);
@@ -359,8 +363,14 @@ void CAsioSample::StreamLoop() {
             ArmWatchdog();
             auto rateChanged = m_callbacks.sampleRateDidChange;
             const auto rate = static_cast<ASIOSampleRate>(m_streamRate);
-            if (InterlockedExchange(&m_rateChanged, 0) && rateChanged && !CallOut([&] { rateChanged(rate); })) return;
+            const bool changed = InterlockedExchange(&m_rateChanged, 0) != 0;
+            if (changed && rateChanged) driverlog::Event("to the host: sampleRateDidChange(%" PRId64 ")", m_streamRate);
+            if (changed && rateChanged && !CallOut([&] { rateChanged(rate); })) return;
             auto message = m_callbacks.asioMessage;
+            if (message) {
+                driverlog::Event(m_engineRunning ? "to the host: reset request (no packet completed for 2 s)"
+                                                 : "to the host: reset request");
+            }
             if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return;
             ServeRequestsFromCallback();
         } else {
@@ -375,6 +385,7 @@ void CAsioSample::StreamLoop() {
         if (OwnsBlock() && m_block.Read(&StatusBlockLayout::resetRequest, &reset) && reset != 0) {
             m_block.Write(&StatusBlockLayout::resetRequest, 0);
             auto message = m_callbacks.asioMessage;
+            if (message) driverlog::Event("to the host: reset request (asked by the control panel)");
             if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return;
             ServeRequestsFromCallback();
         }

@@ -1,5 +1,6 @@
 // The support log: what it writes, and how it keeps out of the driver's way
 // when it is full, unwritable, gone or large.
+#include "DriverHarness.h"
 #include "asio/DriverLog.h"
 
 #include <gtest/gtest.h>
@@ -115,3 +116,85 @@ TEST_F(DriverLogTest, TheFileNeverPassesItsCapAndOneOlderFileIsKept) {
 }
 
 }  // namespace
+
+namespace asiotest {
+namespace {
+
+class DriverSessionLog : public DriverTest {
+protected:
+    void SetUp() override {
+        char folder[MAX_PATH];
+        GetTempPathA(sizeof(folder), folder);
+        profile = std::string(folder) + "VelmorR5R6-profile-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(profile.c_str(), nullptr);
+        path = profile + "\\VelmorR5R6.log";
+        std::ofstream(path, std::ios::binary);  // the user switched the log on
+        DWORD length = GetEnvironmentVariableA("USERPROFILE", saved, sizeof(saved));
+        hadProfile = length > 0 && length < sizeof(saved);
+        SetEnvironmentVariableA("USERPROFILE", profile.c_str());
+        DriverTest::SetUp();
+    }
+    void TearDown() override {
+        DriverTest::TearDown();
+        SetEnvironmentVariableA("USERPROFILE", hadProfile ? saved : nullptr);
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(profile.c_str());
+    }
+    std::string profile, path;
+    char saved[MAX_PATH] = "";
+    bool hadProfile = false;
+};
+
+bool WaitSwitches(int atLeast) {
+    const DWORD start = GetTickCount();
+    while (g_host.switches < atLeast) {
+        if (GetTickCount() - start > 10000) return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+TEST_F(DriverSessionLog, ASessionIsLoggedWithTheHostDeviceCallsDropoutsAndSummary) {
+    ASSERT_NE(nullptr, Ready(48000));
+    device->config.burst = 0;
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));  // 10 ms
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitSwitches(5));
+    // The device stops for a while: when it goes on, the packets ahead are gone at once.
+    device->config.stallCompletions = 1;
+    Sleep(150);
+    device->config.stallCompletions = 0;
+    ASSERT_TRUE(WaitSwitches(g_host.switches + 5));
+    // The host takes 40 ms of a 10 ms period.
+    g_host.stallMs = 40;
+    g_host.stallAtSwitch = g_host.switches + 2;
+    ASSERT_TRUE(WaitSwitches(g_host.stallAtSwitch + 5));
+    ASSERT_EQ(ASE_OK, driver->stop());
+    ASSERT_EQ(ASE_OK, driver->disposeBuffers());
+    driver->Release();  // the last driver object of the process: the log writes what is left
+    driver = nullptr;
+
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream read;
+    read << in.rdbuf();
+    const std::string text = read.str();
+    for (const char* expected :
+         {"host ", "-bit), driver VelmorR5R6 version 2 built ", "device R6 ", "init() = ASIOTrue",
+          "state LOADED -> INITIALIZED", "setSampleRate(48000) = ASE_OK",
+          "createBuffers(2 channels, 480 samples) = ASE_OK, state PREPARED",
+          "prepared: host rate 48000, stream rate 48000, PCM", "start() = ASE_OK, state RUNNING",
+          ": host late (callback ", "to the host: overload", "take: ",
+          " periods; dropouts: host late ", "longest callback ", "stop() = ASE_OK, state PREPARED",
+          "disposeBuffers() = ASE_OK", "released, state INITIALIZED"}) {
+        EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
+    }
+    // The stall: the driver sees only a completion that came late, which it
+    // cannot tell from a wake-up of its own that came late.
+    EXPECT_TRUE(text.find(": device underrun (") != std::string::npos || text.find(": driver late (woke ") != std::string::npos)
+        << text;
+    // The per-period calls are counted, not written one by one.
+    EXPECT_EQ(std::string::npos, text.find("outputReady("));
+}
+
+}  // namespace
+}  // namespace asiotest
