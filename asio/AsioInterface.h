@@ -30,6 +30,22 @@ enum : ASIOError {
     ASE_NoMemory = -994,
 };
 
+// The result's name as hosts and logs show it.
+inline const char* AsioErrorName(ASIOError error) {
+    switch (error) {
+    case ASE_OK: return "ASE_OK";
+    case ASE_SUCCESS: return "ASE_SUCCESS";
+    case ASE_NotPresent: return "ASE_NotPresent";
+    case ASE_HWMalfunction: return "ASE_HWMalfunction";
+    case ASE_InvalidParameter: return "ASE_InvalidParameter";
+    case ASE_InvalidMode: return "ASE_InvalidMode";
+    case ASE_SPNotAdvancing: return "ASE_SPNotAdvancing";
+    case ASE_NoClock: return "ASE_NoClock";
+    case ASE_NoMemory: return "ASE_NoMemory";
+    default: return "?";
+    }
+}
+
 enum : ASIOSampleType {
     ASIOSTInt16LSB = 16,
     ASIOSTInt24LSB = 17,

@@ -12,21 +12,6 @@
 
 namespace {
 
-const char* ErrorName(ASIOError error) {
-    switch (error) {
-    case ASE_OK: return "ASE_OK";
-    case ASE_SUCCESS: return "ASE_SUCCESS";
-    case ASE_NotPresent: return "ASE_NotPresent";
-    case ASE_HWMalfunction: return "ASE_HWMalfunction";
-    case ASE_InvalidParameter: return "ASE_InvalidParameter";
-    case ASE_InvalidMode: return "ASE_InvalidMode";
-    case ASE_SPNotAdvancing: return "ASE_SPNotAdvancing";
-    case ASE_NoClock: return "ASE_NoClock";
-    case ASE_NoMemory: return "ASE_NoMemory";
-    default: return "?";
-    }
-}
-
 int64_t Microseconds(int64_t ticks) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -92,35 +77,35 @@ ASIOError CAsioSample::start() {
     m_longestCallback = m_latestWake = 0;
     m_positionCalls = m_outputReadyCalls = 0;
     const ASIOError error = startImpl();
-    driverlog::Line("start() = %s, state %s", ErrorName(error), DriverStateWord(m_state));
+    driverlog::Line("start() = %s, state %s", AsioErrorName(error), DriverStateWord(m_state));
     return error;
 }
 
 ASIOError CAsioSample::stop() {
     const bool running = m_state == kDriverRunning;
     const ASIOError error = stopImpl();
-    driverlog::Line("stop() = %s, state %s", ErrorName(error), DriverStateWord(m_state));
+    driverlog::Line("stop() = %s, state %s", AsioErrorName(error), DriverStateWord(m_state));
     if (running && !OnStreamThread()) LogTakeSummary();
     return error;
 }
 
 ASIOError CAsioSample::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
     const ASIOError error = getChannelsImpl(numInputChannels, numOutputChannels);
-    driverlog::Line("getChannels() = %s: %d in, %d out", ErrorName(error), numInputChannels ? *numInputChannels : -1,
+    driverlog::Line("getChannels() = %s: %d in, %d out", AsioErrorName(error), numInputChannels ? *numInputChannels : -1,
                     numOutputChannels ? *numOutputChannels : -1);
     return error;
 }
 
 ASIOError CAsioSample::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
     const ASIOError error = getLatenciesImpl(inputLatency, outputLatency);
-    driverlog::Line("getLatencies() = %s: in %d, out %d samples", ErrorName(error), inputLatency ? *inputLatency : -1,
+    driverlog::Line("getLatencies() = %s: in %d, out %d samples", AsioErrorName(error), inputLatency ? *inputLatency : -1,
                     outputLatency ? *outputLatency : -1);
     return error;
 }
 
 ASIOError CAsioSample::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize, int32_t* granularity) {
     const ASIOError error = getBufferSizeImpl(minSize, maxSize, preferredSize, granularity);
-    driverlog::Line("getBufferSize() = %s: min %d, max %d, preferred %d, granularity %d", ErrorName(error),
+    driverlog::Line("getBufferSize() = %s: min %d, max %d, preferred %d, granularity %d", AsioErrorName(error),
                     minSize ? *minSize : -1, maxSize ? *maxSize : -1, preferredSize ? *preferredSize : -1,
                     granularity ? *granularity : -1);
     return error;
@@ -128,33 +113,33 @@ ASIOError CAsioSample::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
 
 ASIOError CAsioSample::canSampleRate(ASIOSampleRate sampleRate) {
     const ASIOError error = canSampleRateImpl(sampleRate);
-    driverlog::Line("canSampleRate(%.0f) = %s", sampleRate, ErrorName(error));
+    driverlog::Line("canSampleRate(%.0f) = %s", sampleRate, AsioErrorName(error));
     return error;
 }
 
 ASIOError CAsioSample::getSampleRate(ASIOSampleRate* sampleRate) {
     const ASIOError error = getSampleRateImpl(sampleRate);
-    driverlog::Line("getSampleRate() = %s: %.0f", ErrorName(error), sampleRate ? *sampleRate : -1.0);
+    driverlog::Line("getSampleRate() = %s: %.0f", AsioErrorName(error), sampleRate ? *sampleRate : -1.0);
     return error;
 }
 
 ASIOError CAsioSample::setSampleRate(ASIOSampleRate sampleRate) {
     const int32_t before = m_hostRate;
     const ASIOError error = setSampleRateImpl(sampleRate);
-    driverlog::Line("setSampleRate(%.0f) = %s (was %d), state %s", sampleRate, ErrorName(error), before,
+    driverlog::Line("setSampleRate(%.0f) = %s (was %d), state %s", sampleRate, AsioErrorName(error), before,
                     DriverStateWord(m_state));
     return error;
 }
 
 ASIOError CAsioSample::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
     const ASIOError error = getClockSourcesImpl(clocks, numSources);
-    driverlog::Line("getClockSources() = %s: %d", ErrorName(error), numSources ? *numSources : -1);
+    driverlog::Line("getClockSources() = %s: %d", AsioErrorName(error), numSources ? *numSources : -1);
     return error;
 }
 
 ASIOError CAsioSample::setClockSource(int32_t reference) {
     const ASIOError error = setClockSourceImpl(reference);
-    driverlog::Line("setClockSource(%d) = %s", reference, ErrorName(error));
+    driverlog::Line("setClockSource(%d) = %s", reference, AsioErrorName(error));
     return error;
 }
 
@@ -162,9 +147,9 @@ ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
     const ASIOError error = getChannelInfoImpl(info);
     if (info) {
         driverlog::Line("getChannelInfo(%s %d) = %s: type %d, \"%s\"", info->isInput ? "input" : "output", info->channel,
-                        ErrorName(error), info->type, info->name);
+                        AsioErrorName(error), info->type, info->name);
     } else {
-        driverlog::Line("getChannelInfo(null) = %s", ErrorName(error));
+        driverlog::Line("getChannelInfo(null) = %s", AsioErrorName(error));
     }
     return error;
 }
@@ -172,7 +157,7 @@ ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
 ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                      ASIOCallbacks* callbacks) {
     const ASIOError error = createBuffersImpl(bufferInfos, numChannels, bufferSize, callbacks);
-    driverlog::Line("createBuffers(%d channels, %d samples) = %s, state %s", numChannels, bufferSize, ErrorName(error),
+    driverlog::Line("createBuffers(%d channels, %d samples) = %s, state %s", numChannels, bufferSize, AsioErrorName(error),
                     DriverStateWord(m_state));
     if (error == ASE_OK && driverlog::On()) {
         driverlog::Line("prepared: host rate %d, stream rate %d, %s, %d-bit, %d samples a period", m_hostRate,
@@ -183,18 +168,18 @@ ASIOError CAsioSample::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 
 ASIOError CAsioSample::disposeBuffers() {
     const ASIOError error = disposeBuffersImpl();
-    driverlog::Line("disposeBuffers() = %s, state %s", ErrorName(error), DriverStateWord(m_state));
+    driverlog::Line("disposeBuffers() = %s, state %s", AsioErrorName(error), DriverStateWord(m_state));
     return error;
 }
 
 ASIOError CAsioSample::controlPanel() {
     const ASIOError error = controlPanelImpl();
-    driverlog::Line("controlPanel() = %s", ErrorName(error));
+    driverlog::Line("controlPanel() = %s", AsioErrorName(error));
     return error;
 }
 
 ASIOError CAsioSample::future(int32_t selector, void* opt) {
     const ASIOError error = futureImpl(selector, opt);
-    driverlog::Line("future(%d) = %s", selector, ErrorName(error));
+    driverlog::Line("future(%d) = %s", selector, AsioErrorName(error));
     return error;
 }

@@ -19,21 +19,6 @@ const int32_t kFutureSelectors[] = {
     kAsioEnableTimeCodeRead, kAsioDisableTimeCodeRead, kAsioCanDoIoFormat, kAsioGetIoFormat,
 };
 
-const char* ResultName(ASIOError result) {
-    switch (result) {
-    case ASE_OK: return "ASE_OK";
-    case ASE_SUCCESS: return "ASE_SUCCESS";
-    case ASE_NotPresent: return "ASE_NotPresent";
-    case ASE_HWMalfunction: return "ASE_HWMalfunction";
-    case ASE_InvalidParameter: return "ASE_InvalidParameter";
-    case ASE_InvalidMode: return "ASE_InvalidMode";
-    case ASE_SPNotAdvancing: return "ASE_SPNotAdvancing";
-    case ASE_NoClock: return "ASE_NoClock";
-    case ASE_NoMemory: return "ASE_NoMemory";
-    default: return "?";
-    }
-}
-
 const char* SelectorName(int32_t selector) {
     switch (selector) {
     case kAsioEnableTimeCodeRead: return "kAsioEnableTimeCodeRead";
@@ -106,21 +91,21 @@ std::string ProbeText(const ProbeAnswers& a) {
     out += Format("init %s\n", a.initialised ? "yes" : "no");
     out += Format("name %s\n", a.driverName);
     out += Format("version %d\n", a.version);
-    out += Format("channels %s inputs %d outputs %d\n", ResultName(a.channelsResult), a.inputs, a.outputs);
-    for (const auto& rate : a.rates) out += Format("rate %.0f %s\n", rate.first, ResultName(rate.second));
-    out += Format("sample-rate %s %.0f\n", ResultName(a.sampleRateResult), a.sampleRate);
-    out += Format("buffer-size %s min %d max %d preferred %d granularity %d\n", ResultName(a.bufferResult), a.minSize,
+    out += Format("channels %s inputs %d outputs %d\n", AsioErrorName(a.channelsResult), a.inputs, a.outputs);
+    for (const auto& rate : a.rates) out += Format("rate %.0f %s\n", rate.first, AsioErrorName(rate.second));
+    out += Format("sample-rate %s %.0f\n", AsioErrorName(a.sampleRateResult), a.sampleRate);
+    out += Format("buffer-size %s min %d max %d preferred %d granularity %d\n", AsioErrorName(a.bufferResult), a.minSize,
                   a.maxSize, a.preferredSize, a.granularity);
-    out += Format("latencies %s input %d output %d\n", ResultName(a.latencyResult), a.inputLatency, a.outputLatency);
+    out += Format("latencies %s input %d output %d\n", AsioErrorName(a.latencyResult), a.inputLatency, a.outputLatency);
     for (const ASIOClockSource& c : a.clocks) {
         out += Format("clock %d \"%s\" current %s\n", c.index, c.name, c.isCurrentSource ? "yes" : "no");
     }
     for (const ChannelAnswer& c : a.channels) {
         out += Format("%s %d %s \"%s\" group %d type %d active %s\n", c.info.isInput ? "input" : "output",
-                      c.info.channel, ResultName(c.result), c.info.name, c.info.channelGroup, c.info.type,
+                      c.info.channel, AsioErrorName(c.result), c.info.name, c.info.channelGroup, c.info.type,
                       c.info.isActive ? "yes" : "no");
     }
-    for (const auto& f : a.future) out += Format("future %s %s\n", SelectorName(f.first), ResultName(f.second));
+    for (const auto& f : a.future) out += Format("future %s %s\n", SelectorName(f.first), AsioErrorName(f.second));
     return out;
 }
 
@@ -135,7 +120,7 @@ std::string ProbeJson(const ProbeAnswers& a) {
     w.Key("version");
     w.Int(a.version);
     w.Key("channels");
-    w.String(ResultName(a.channelsResult));
+    w.String(AsioErrorName(a.channelsResult));
     w.Key("inputs");
     w.Int(a.inputs);
     w.Key("outputs");
@@ -144,20 +129,20 @@ std::string ProbeJson(const ProbeAnswers& a) {
     w.StartObject();
     for (const auto& rate : a.rates) {
         w.Key(Format("%.0f", rate.first).c_str());
-        w.String(ResultName(rate.second));
+        w.String(AsioErrorName(rate.second));
     }
     w.EndObject();
     w.Key("sample_rate");
     w.StartObject();
     w.Key("result");
-    w.String(ResultName(a.sampleRateResult));
+    w.String(AsioErrorName(a.sampleRateResult));
     w.Key("rate");
     w.Double(a.sampleRate);
     w.EndObject();
     w.Key("buffer_size");
     w.StartObject();
     w.Key("result");
-    w.String(ResultName(a.bufferResult));
+    w.String(AsioErrorName(a.bufferResult));
     w.Key("min");
     w.Int(a.minSize);
     w.Key("max");
@@ -170,7 +155,7 @@ std::string ProbeJson(const ProbeAnswers& a) {
     w.Key("latencies");
     w.StartObject();
     w.Key("result");
-    w.String(ResultName(a.latencyResult));
+    w.String(AsioErrorName(a.latencyResult));
     w.Key("input");
     w.Int(a.inputLatency);
     w.Key("output");
@@ -198,7 +183,7 @@ std::string ProbeJson(const ProbeAnswers& a) {
         w.Key("channel");
         w.Int(c.info.channel);
         w.Key("result");
-        w.String(ResultName(c.result));
+        w.String(AsioErrorName(c.result));
         w.Key("name");
         w.String(c.info.name);
         w.Key("group");
@@ -214,7 +199,7 @@ std::string ProbeJson(const ProbeAnswers& a) {
     w.StartObject();
     for (const auto& f : a.future) {
         w.Key(SelectorName(f.first));
-        w.String(ResultName(f.second));
+        w.String(AsioErrorName(f.second));
     }
     w.EndObject();
     w.EndObject();
