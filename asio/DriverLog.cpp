@@ -84,7 +84,10 @@ struct Log {
 };
 
 Log& TheLog() {
-    static Log* log = new Log;  // lives until the process ends: the writer may outlive statics
+    // Never freed (the writer may outlive static destruction), and made
+    // without the heap, which may be out of memory when the driver is created.
+    alignas(Log) static unsigned char storage[sizeof(Log)];
+    static Log* log = new (storage) Log;
     return *log;
 }
 
