@@ -1,10 +1,10 @@
-// The support log: off unless the user created "VelmorR5R6.log" in their
+// The support log: off unless the user created "VelmorR5R6ASIO.log" in their
 // user folder (USERPROFILE); the driver then appends to it. Every thread may
 // write, the streaming thread included: a record is copied into a fixed ring
 // without waiting or allocating, and a low-priority thread of the log turns
 // the records into lines (time, process, thread, text) and appends them.
 // Records that find the ring full are counted and the count is logged. The
-// file never grows past kLogMaxBytes: it is then renamed "VelmorR5R6.log.1"
+// file never grows past kLogMaxBytes: it is then renamed "VelmorR5R6ASIO.log.1"
 // (replacing an older one) and a new one begun. A log that cannot be written,
 // or whose file the user removed, switches itself off; the driver never
 // fails for it.
@@ -15,7 +15,7 @@
 
 namespace driverlog {
 
-constexpr const char* kLogFileName = "VelmorR5R6.log";
+constexpr const char* kLogFileName = "VelmorR5R6ASIO.log";
 constexpr uint64_t kLogMaxBytes = 4u * 1024 * 1024;
 constexpr uint32_t kRingRecords = 1024;
 constexpr uint32_t kTextBytes = 112;

@@ -127,7 +127,7 @@ protected:
         GetTempPathA(sizeof(folder), folder);
         profile = std::string(folder) + "VelmorR5R6-profile-" + std::to_string(GetCurrentProcessId());
         CreateDirectoryA(profile.c_str(), nullptr);
-        path = profile + "\\VelmorR5R6.log";
+        path = profile + "\\VelmorR5R6ASIO.log";
         std::ofstream(path, std::ios::binary);  // the user switched the log on
         DWORD length = GetEnvironmentVariableA("USERPROFILE", saved, sizeof(saved));
         hadProfile = length > 0 && length < sizeof(saved);

@@ -34,7 +34,7 @@ const char kUsage[] =
     "usage: asiohost list [--json]\n"
     "       asiohost probe NAME [--json]\n"
     "       asiohost controlpanel NAME      show the driver's control panel\n"
-    "       asiohost log on|off|show        the driver's support log (VelmorR5R6.log in the user folder)\n"
+    "       asiohost log on|off|show        the driver's support log (VelmorR5R6ASIO.log in the user folder)\n"
     "       asiohost play NAME [options]     play in real time\n"
     "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
     "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD); given again, one run per rate\n"
