@@ -19,6 +19,8 @@ const int32_t kFutureSelectors[] = {
     kAsioEnableTimeCodeRead, kAsioDisableTimeCodeRead, kAsioCanDoIoFormat, kAsioGetIoFormat,
 };
 
+}  // namespace
+
 const char* ResultName(ASIOError result) {
     switch (result) {
     case ASE_OK: return "ASE_OK";
@@ -33,6 +35,8 @@ const char* ResultName(ASIOError result) {
     default: return "?";
     }
 }
+
+namespace {
 
 const char* SelectorName(int32_t selector) {
     switch (selector) {

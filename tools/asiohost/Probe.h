@@ -31,5 +31,7 @@ struct ProbeAnswers {
 };
 
 ProbeAnswers Probe(IASIO* driver);
+// "ASE_OK", "ASE_NotPresent", ...; "?" for a code outside the interface.
+const char* ResultName(ASIOError result);
 std::string ProbeText(const ProbeAnswers& answers);
 std::string ProbeJson(const ProbeAnswers& answers);
