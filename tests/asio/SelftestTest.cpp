@@ -56,14 +56,14 @@ protected:
 TEST_F(Selftest, EveryFormatIsOkOnTheVirtualDeviceAndTheUsersSettingsStay) {
     ASSERT_NE(nullptr, FreshDevice("clean"));
     PutSettingDword(kValueBitsPerSample, 24);
-    PutSettingDword(kValueBufferSize, 100);  // 10 ms: the self-test plays 20 ms
+    PutSettingDword(kValueBufferSize, 100);  // 10 ms: the self-test plays 40 ms
     PutSettingDword(kValueSampleRate, 44100);
     ChildResult result = Run();
     EXPECT_EQ(0u, result.exitCode) << result.output;
     EXPECT_NE(std::string::npos, result.output.find("in use: no other program holds the device")) << result.output;
     // Nine rates at 24 bits, 16 and 32 bits at 48 kHz, three DSD rates, duplex.
     EXPECT_EQ(15u, Count(result.output, " OK\n") + Count(result.output, " OK (second try")) << result.output;
-    EXPECT_NE(std::string::npos, result.output.find("PCM 48000 Hz 24-bit    960 samples 20.0 ms")) << result.output;
+    EXPECT_NE(std::string::npos, result.output.find("PCM 48000 Hz 24-bit    1920 samples 40.0 ms")) << result.output;
     EXPECT_NE(std::string::npos, result.output.find("verdict: OK, all 15 formats")) << result.output;
     uint32_t bits = 0, rate = 0;
     EXPECT_TRUE(GetSettingDword(kValueBitsPerSample, &bits) && bits == 24) << bits;
@@ -71,6 +71,13 @@ TEST_F(Selftest, EveryFormatIsOkOnTheVirtualDeviceAndTheUsersSettingsStay) {
 }
 
 TEST_F(Selftest, EachDeviceFaultIsNotOkWithItsReason) {
+    ASSERT_NE(nullptr, FreshDevice("unplugged"));
+    sim::Unplug();
+    ChildResult absent = Run();
+    EXPECT_EQ(1u, absent.exitCode) << absent.output;
+    EXPECT_NE(std::string::npos, absent.output.find("device: not present")) << absent.output;
+    EXPECT_NE(std::string::npos, absent.output.find("verdict: NOT OK, nothing played")) << absent.output;
+
     sim::SharedState* device = FreshDevice("stall");
     ASSERT_NE(nullptr, device);
     device->config.stallCompletions = 1;
