@@ -209,6 +209,9 @@ static int PlaySteps(IASIO* driver, const PlayOptions& options, PlayResult& r) {
     const size_t expected = static_cast<size_t>(options.seconds * 1000.0 / periodMs);
     s.switchTimes.assign(expected + 64, 0.0);
     s.switchPositions.assign(expected + 64, 0);
+    r.rate = s.rate;
+    r.buffer = s.buffer;
+    r.periodMs = periodMs;
     ASIOCallbacks callbacks = {BufferSwitch, RateChanged, Message, BufferSwitchTimeInfo};
     error = driver->createBuffers(s.infos.data(), static_cast<int32_t>(s.infos.size()), s.buffer, &callbacks);
     if (error != ASE_OK) return Fail("createBuffers", error, options, r);
@@ -258,9 +261,6 @@ static int PlaySteps(IASIO* driver, const PlayOptions& options, PlayResult& r) {
     const bool glitch = switches < 2 || early > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
                         s.overloads > 0 || s.resyncRequests > 0 || s.rateChanges > 0 ||
                         (options.duplex && (breaks > 0 || locked < inputs));
-    r.rate = s.rate;
-    r.buffer = s.buffer;
-    r.periodMs = periodMs;
     r.dsd = s.dsd;
     r.bits = s.dsd ? 1 : s.bytes * 8;
     r.switches = switches;
