@@ -117,9 +117,32 @@ double Percentile(std::vector<double> values, double p) {
     return values[static_cast<size_t>(p * (values.size() - 1) + 0.5)];
 }
 
-int Fail(const char* what, ASIOError error) {
-    std::fprintf(stderr, "asiohost: %s failed (%ld)\n", what, static_cast<long>(error));
+int Fail(const char* what, ASIOError error, const PlayOptions& options, PlayResult& result) {
+    result.failedStep = what;
+    result.error = error;
+    if (!options.quiet) std::fprintf(stderr, "asiohost: %s failed (%ld)\n", what, static_cast<long>(error));
     return 1;
+}
+
+// The preferred size brought into [minMs, maxMs], on the granularity where
+// the driver has one (a positive step; -1 means powers of two).
+int32_t ClampedSize(int32_t preferred, int32_t minimum, int32_t maximum, int32_t granularity, double samplesPerMs,
+                    const PlayOptions& options) {
+    if (options.minBufferMs <= 0 || options.maxBufferMs < options.minBufferMs) return preferred;
+    const double ms = preferred / samplesPerMs;
+    if (ms >= options.minBufferMs && ms <= options.maxBufferMs) return preferred;
+    const double target = (ms < options.minBufferMs ? options.minBufferMs : options.maxBufferMs) * samplesPerMs;
+    int32_t size = preferred;
+    if (granularity > 0) {
+        size = static_cast<int32_t>(std::ceil(target / granularity)) * granularity;
+        if (size > maximum) size -= granularity;
+    } else if (granularity == -1) {
+        size = minimum > 0 ? minimum : 1;
+        while (size < target && size * 2 <= maximum) size *= 2;
+    } else {
+        size = static_cast<int32_t>(std::lround(target));
+    }
+    return std::max(minimum, std::min(maximum, size));
 }
 
 // A new run on the same driver object starts from nothing.
@@ -141,39 +164,42 @@ void ResetSession() {
 
 }  // namespace
 
-int Play(IASIO* driver, const PlayOptions& options) {
+static int PlaySteps(IASIO* driver, const PlayOptions& options, PlayResult& r) {
     Session& s = g_session;
     ResetSession();
     QueryPerformanceFrequency(&s.frequency);
     s.driver = driver;
     s.sine = options.sine;
-    if (driver->init(nullptr) != ASIOTrue) return Fail("init", ASE_NotPresent);
+    if (driver->init(nullptr) != ASIOTrue) return Fail("init", ASE_NotPresent, options, r);
     if (options.rate > 0) {
         ASIOError error = driver->setSampleRate(options.rate);
-        if (error != ASE_OK) return Fail("setSampleRate", error);
+        if (error != ASE_OK) return Fail("setSampleRate", error, options, r);
     }
     ASIOError error = driver->getSampleRate(&s.rate);
-    if (error != ASE_OK) return Fail("getSampleRate", error);
+    if (error != ASE_OK) return Fail("getSampleRate", error, options, r);
     error = driver->getChannels(&s.inputs, &s.outputs);
-    if (error != ASE_OK) return Fail("getChannels", error);
+    if (error != ASE_OK) return Fail("getChannels", error, options, r);
     int32_t minimum = 0, maximum = 0, preferred = 0, granularity = 0;
     error = driver->getBufferSize(&minimum, &maximum, &preferred, &granularity);
-    if (error != ASE_OK) return Fail("getBufferSize", error);
-    s.buffer = options.buffer > 0 ? options.buffer : preferred;
+    if (error != ASE_OK) return Fail("getBufferSize", error, options, r);
+    s.buffer = options.buffer > 0 ? options.buffer
+                                  : ClampedSize(preferred, minimum, maximum, granularity, s.rate / 1000.0, options);
 
     ASIOChannelInfo channel = {};
     channel.isInput = ASIOFalse;
     error = driver->getChannelInfo(&channel);
-    if (error != ASE_OK) return Fail("getChannelInfo", error);
+    if (error != ASE_OK) return Fail("getChannelInfo", error, options, r);
     s.dsd = channel.type == ASIOSTDSDInt8MSB1;
     s.bytes = channel.type == ASIOSTInt24LSB ? 3 : channel.type == ASIOSTInt32LSB ? 4 : 2;
     if (s.dsd && s.sine) {
-        std::fprintf(stderr, "asiohost: --signal sine is for PCM; DSD plays the test pattern\n");
+        r.failedStep = "--signal sine";
+        if (!options.quiet) std::fprintf(stderr, "asiohost: --signal sine is for PCM; DSD plays the test pattern\n");
         return 2;
     }
     const int32_t inputs = options.duplex ? std::min(s.inputs, kMaxChannels) : 0;
     if (options.duplex && inputs == 0) {
-        std::fprintf(stderr, "asiohost: the driver has no inputs to record from\n");
+        r.failedStep = "getChannels (no inputs)";
+        if (!options.quiet) std::fprintf(stderr, "asiohost: the driver has no inputs to record from\n");
         return 1;
     }
     for (int32_t c = 0; c < std::min(s.outputs, kMaxChannels); ++c) s.infos.push_back({ASIOFalse, c, {nullptr, nullptr}});
@@ -183,12 +209,16 @@ int Play(IASIO* driver, const PlayOptions& options) {
     const size_t expected = static_cast<size_t>(options.seconds * 1000.0 / periodMs);
     s.switchTimes.assign(expected + 64, 0.0);
     s.switchPositions.assign(expected + 64, 0);
+    r.rate = s.rate;
+    r.buffer = s.buffer;
+    r.periodMs = periodMs;
     ASIOCallbacks callbacks = {BufferSwitch, RateChanged, Message, BufferSwitchTimeInfo};
     error = driver->createBuffers(s.infos.data(), static_cast<int32_t>(s.infos.size()), s.buffer, &callbacks);
-    if (error != ASE_OK) return Fail("createBuffers", error);
+    if (error != ASE_OK) return Fail("createBuffers", error, options, r);
 
     const char* signal = s.dsd ? "DSD test pattern" : s.sine ? "1 kHz sine" : "test pattern";
-    if (!options.json) {
+    if (options.prepared) options.prepared();
+    if (!options.json && !options.quiet) {
         std::printf("rate %.0f Hz, buffer %d samples (%.2f ms), %s, %d outputs%s, %s\n", s.rate, s.buffer, periodMs,
                     s.dsd ? "DSD" : (s.bytes == 2 ? "16-bit" : s.bytes == 3 ? "24-bit" : "32-bit"),
                     static_cast<int>(s.outputs), options.duplex ? " and inputs" : "", signal);
@@ -196,7 +226,7 @@ int Play(IASIO* driver, const PlayOptions& options) {
     error = driver->start();
     if (error != ASE_OK) {
         driver->disposeBuffers();
-        return Fail("start", error);
+        return Fail("start", error, options, r);
     }
     double started = NowMs();
     while (NowMs() - started < options.seconds * 1000.0) Sleep(20);
@@ -231,6 +261,30 @@ int Play(IASIO* driver, const PlayOptions& options) {
     const bool glitch = switches < 2 || early > 0 || missed > 0 || s.positionJumps > 0 || s.resetRequests > 0 ||
                         s.overloads > 0 || s.resyncRequests > 0 || s.rateChanges > 0 ||
                         (options.duplex && (breaks > 0 || locked < inputs));
+    r.dsd = s.dsd;
+    r.bits = s.dsd ? 1 : s.bytes * 8;
+    r.switches = switches;
+    r.expectedSwitches = static_cast<uint32_t>(expected);
+    r.late = late;
+    r.early = early;
+    r.missed = missed;
+    r.positionJumps = s.positionJumps;
+    r.resetRequests = s.resetRequests;
+    r.resyncRequests = s.resyncRequests;
+    r.rateChanges = s.rateChanges;
+    r.overloads = s.overloads;
+    if (switches >= 2 && s.switchTimes[switches - 1] > s.switchTimes[0]) {
+        r.positionRate = (s.switchPositions[switches - 1] - s.switchPositions[0]) * 1000.0 /
+                         (s.switchTimes[switches - 1] - s.switchTimes[0]);
+    }
+    r.counted = counted;
+    r.dropouts = dropouts;
+    r.inputs = inputs;
+    r.inputsLocked = locked;
+    r.inputBreaks = breaks;
+    r.inputFrames = s.inputFramesChecked;
+    r.glitch = glitch;
+    if (options.quiet) return glitch ? 1 : 0;
     if (options.json) {
         std::printf("{\"rate\":%.0f,\"buffer\":%d,\"period_ms\":%.3f,\"switches\":%u,\"late\":%u,\"early\":%u,\"missed\":%lld,"
                     "\"position_jumps\":%u,\"reset_requests\":%u,\"resync_requests\":%u,\"rate_changes\":%u,"
@@ -265,4 +319,11 @@ int Play(IASIO* driver, const PlayOptions& options) {
         std::printf("%s\n", glitch ? "GLITCH" : "clean");
     }
     return glitch ? 1 : 0;
+}
+
+int Play(IASIO* driver, const PlayOptions& options, PlayResult* result) {
+    PlayResult r;
+    r.code = PlaySteps(driver, options, r);
+    if (result) *result = r;
+    return r.code;
 }

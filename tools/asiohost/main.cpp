@@ -7,12 +7,14 @@
 //   asiohost log on|off|show
 //   asiohost play|duplex NAME [--rate HZ]... [--buffer SAMPLES] [--seconds S] [--signal pattern|sine] [--bits N]
 //   asiohost play NAME --baseline [options]
+//   asiohost selftest [NAME] [--seconds S] [--json]
 #include "BaselinePlay.h"
 #include "ControlPanel.h"
 #include "DriverList.h"
 #include "LogCommand.h"
 #include "Player.h"
 #include "Probe.h"
+#include "Selftest.h"
 
 #include "device/AsioSettingsKey.h"
 #include "device/RegKey.h"
@@ -37,6 +39,9 @@ const char kUsage[] =
     "       asiohost log on|off|show        the driver's support log (VelmorR5R6ASIO.log in the user folder)\n"
     "       asiohost play NAME [options]     play in real time\n"
     "       asiohost duplex NAME [options]   play and record, checking what comes back\n"
+    "       asiohost selftest [NAME] [--seconds S] [--json]\n"
+    "                                        play every format the driver offers (S seconds each, default 1)\n"
+    "                                        and say OK or NOT OK with the reason; NAME defaults to VelmorR5R6\n"
     "options: --rate HZ (PCM rates, or 2822400, 5644800, 11289600 for DSD); given again, one run per rate\n"
     "         on the same driver object, its buffers disposed between\n"
     "         --buffer SAMPLES (default: the driver's preferred size)  --seconds S (default 3)\n"
@@ -111,6 +116,7 @@ int main(int argc, char** argv) {
     PlayOptions play;
     std::vector<double> rates;
     uint32_t bits = 0;
+    bool secondsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const bool value = i + 1 < argc;
         if (!std::strcmp(argv[i], "--json")) {
@@ -130,6 +136,7 @@ int main(int argc, char** argv) {
                 rates.push_back(number);
             } else if (!std::strcmp(option, "--seconds")) {
                 play.seconds = number;
+                secondsGiven = true;
             } else if (number != std::floor(number) || number > 0x7FFFFFFF) {
                 std::fputs(kUsage, stderr);
                 return 2;
@@ -165,6 +172,17 @@ int main(int argc, char** argv) {
         int code = LogCommand(args[1]);
         if (code == 2) std::fputs(kUsage, stderr);
         return code;
+    }
+    if (args[0] == "selftest" && args.size() <= 2) {
+        if (play.seconds > 3600 || baseline || bits || !rates.empty() || play.buffer) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        SelftestOptions selftest;
+        if (args.size() == 2) selftest.name = args[1];
+        if (secondsGiven) selftest.seconds = play.seconds;
+        selftest.json = json;
+        return Selftest(selftest);
     }
     if (args[0] == "probe" && args.size() == 2) {
         CoInitialize(nullptr);
