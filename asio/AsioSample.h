@@ -24,6 +24,8 @@
 #include "AsioInterface.h"
 #include "DropoutCounts.h"
 #include "RateRecord.h"
+#include "StreamPriority.h"
+#include "StreamWatchdog.h"
 #include "Unknown.h"
 
 #include "device/KsAudFilter.h"
@@ -232,6 +234,8 @@ private:
     HANDLE m_streamThread = nullptr;
     DWORD m_streamThreadId = 0;
     HANDLE m_watchdogThread = nullptr;
+    StreamWatchdog m_watchdog;
+    StreamPriority m_priority;  // streaming thread only
     HANDLE m_notifyEvents[4] = {};
     HANDLE m_notifyThread = nullptr;
     DWORD m_notifyThreadId = 0;

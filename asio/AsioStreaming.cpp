@@ -19,7 +19,6 @@ constexpr int kControlEvents = 4;
 constexpr int kRenderBase = 4;
 constexpr int kCaptureBase = 4 + kMaxPinSlots * kPacketsPerPin;  // 28
 constexpr int kWaitHandles = kCaptureBase + kMaxPinSlots * kPacketsPerPin;  // 52
-constexpr LONGLONG kWatchdogDue = -20000000;  // 2 s, relative
 
 enum ControlEvent { kQuit = 0, kStart = 1, kStop = 2, kResetRequest = 3 };
 // Notification events: [0] quit; [1] marker reports queued; [3] device notifications.
@@ -177,16 +176,11 @@ void CAsioSample::SendMarkerReports() {
     }
 }
 
-void CAsioSample::ArmWatchdog() {
-    LARGE_INTEGER due;
-    due.QuadPart = kWatchdogDue;
-    SetWaitableTimer(m_watchdogTimer, &due, 0, nullptr, nullptr, FALSE);
-}
+void CAsioSample::ArmWatchdog() { m_watchdog.Arm(GetTickCount()); }
 
 void CAsioSample::WatchdogLoop() {
-    HANDLE waits[2] = {m_watchdogQuit, m_watchdogTimer};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) SetEvent(m_controlEvents[kResetRequest]);
-    CancelWaitableTimer(m_watchdogTimer);
+    if (m_watchdog.Wait(m_watchdogQuit, &GetTickCount)) SetEvent(m_controlEvents[kResetRequest]);
+    m_watchdog.Disarm();
 }
 
 void CAsioSample::NotifyLoop() {
@@ -227,12 +221,14 @@ void CAsioSample::StepPins(const KSSTATE* steps, int count) {
 
 void CAsioSample::EngineStop() {
     if (m_engineRunning) StepPins(kPinsDown, 3);
-    CancelWaitableTimer(m_watchdogTimer);
+    m_watchdog.Disarm();
+    m_priority.Leave();
     m_engineRunning = 0;
 }
 
 void CAsioSample::EngineStart() {
     std::memset(m_completedRings, 0, sizeof(m_completedRings));
+    m_priority.Join();
     static const KSSTATE kUp[2] = {KSSTATE_ACQUIRE, KSSTATE_PAUSE};
     StepPins(kUp, 2);
     // A new take starts clean: completions of the requests the last stop
@@ -351,7 +347,7 @@ void CAsioSample::StreamLoop() {
         if (wait >= WAIT_OBJECT_0 + kWaitHandles) break;
         int index = static_cast<int>(wait - WAIT_OBJECT_0);
         if (index == kQuit) {
-            CancelWaitableTimer(m_watchdogTimer);
+            m_watchdog.Disarm();
             m_leaveLoop = true;
         } else if (index == kStart) {
             if (!m_engineRunning) EngineStart();
@@ -374,7 +370,7 @@ void CAsioSample::StreamLoop() {
             if (message && !CallOut([&] { message(kAsioResetRequest, 0, nullptr, nullptr); })) return;
             ServeRequestsFromCallback();
         } else {
-            if (m_engineRunning) ArmWatchdog();
+            if (m_engineRunning) m_watchdog.Mark(GetTickCount());
             int direction = index < kCaptureBase ? kRenderDirection : kCaptureDirection;
             int offset = index - (direction == kRenderDirection ? kRenderBase : kCaptureBase);
             if (!PacketCompleted(direction, offset / kPacketsPerPin, offset % kPacketsPerPin)) return;

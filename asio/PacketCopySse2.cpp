@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 
 #include <emmintrin.h>
+#if defined(__i386__)
+#include <cpuid.h>
+#endif
 #include "PacketCopySimd.h"
 
 #include <cstring>
@@ -435,7 +438,18 @@ const Path kSse2 = {"sse2", Sse2Interleave, Sse2Deinterleave, Sse2Markers};
 
 }  // namespace
 
+#if defined(__i386__)
+// This file alone is built with SSE2 on i686: the processor must say it has it.
+const Path* Sse2() {
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2) != 0;
+    }();
+    return has ? &kSse2 : nullptr;
+}
+#else
 const Path* Sse2() { return &kSse2; }
+#endif
 
 }  // namespace packet_copy
 

@@ -7,7 +7,11 @@
 //     thread, no driver): both chains' switch-interval spread, the ratios
 //     driver / baseline, what the engine adds at p99, device underruns split
 //     into the driver's and the machine's, and the streaming thread's CPU share.
-// Usage: engine_bench [seconds of each chain, default 60] [slice seconds, default 1]
+//  3. the same against the design-shaped chain (the per-period work the
+//     design prescribes, without our code): the median of the paired slice
+//     ratios with 95% intervals for missed periods, underruns, p99, p99.9, max.
+// Usage: engine_bench [--json] [--duplex] [seconds of each chain, default 60] [slice seconds, default 1]
+//   --duplex: two inputs beside the two outputs, at 48000 Hz (2 ms buffers).
 #include "asio/AsioInterface.h"
 #include "asio/ClassFactory.h"
 #include "device/AsioSettingsKey.h"
@@ -17,12 +21,15 @@
 #include "simulator/TestPattern.h"
 #include "tools/asiohost/WakeBaseline.h"
 
+#include <intrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -40,6 +47,14 @@ struct Run {
     HANDLE streamThread = nullptr;
     bool callOutputReady = true;
     LARGE_INTEGER frequency = {};
+    bool timeCopy = false;         // the switch only times one outputReady
+    uint64_t bestCopy = ~0ull;     // fastest outputReady, time-stamp counter ticks
+    uint64_t bestPlain = ~0ull;    // fastest memcpy of the same halves
+    uint32_t copies = 0;
+    size_t halfBytes = 0;
+    std::vector<std::vector<uint8_t>> scratch;  // memcpy's targets, a ring as the packets are
+    double callbackMs = 0;         // time spent in the switch, summed
+    uint32_t lostRecords = 0;      // switches past the end of `times`
 };
 Run g_run;
 
@@ -56,9 +71,35 @@ void OnSwitch(int32_t index) {
         DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &r.streamThread,
                         THREAD_QUERY_INFORMATION, FALSE, 0);
     }
-    if (n < r.times.size()) r.times[n] = NowMs();
+    if (r.timeCopy) {
+        // The packet's window is open only inside the switch: the one copy
+        // of the period, timed alone; every other switch a memcpy of the
+        // same halves into a ring of buffers, so both start from the same caches.
+        const uint64_t t0 = __rdtsc();
+        if (n % 2 == 0) {
+            r.driver->outputReady();
+            r.bestCopy = std::min<uint64_t>(r.bestCopy, __rdtsc() - t0);
+            ++r.copies;
+        } else {
+            uint8_t* to = r.scratch[(n / 2) % r.scratch.size()].data();
+            for (const ASIOBufferInfo& info : r.infos) {
+                std::memcpy(to, info.buffers[index], r.halfBytes);
+                to += r.halfBytes;
+            }
+            r.bestPlain = std::min<uint64_t>(r.bestPlain, __rdtsc() - t0);
+        }
+        r.switches = n + 1;
+        return;
+    }
+    const double entered = NowMs();
+    if (n < r.times.size()) {
+        r.times[n] = entered;
+    } else {
+        ++r.lostRecords;
+    }
     const unsigned bytes = r.bits / 8;
     for (const ASIOBufferInfo& info : r.infos) {
+        if (info.isInput) continue;
         auto* half = static_cast<uint8_t*>(info.buffers[index]);
         for (int32_t f = 0; f < r.buffer; ++f) {
             TestPattern::Store(half + f * bytes, TestPattern::Sample(info.channelNum, r.frame + f, r.bits), bytes);
@@ -66,6 +107,7 @@ void OnSwitch(int32_t index) {
     }
     r.frame += r.buffer;
     if (r.callOutputReady) r.driver->outputReady();
+    r.callbackMs += NowMs() - entered;
     r.switches = n + 1;
 }
 
@@ -140,8 +182,6 @@ const CopyFormat kCopyFormats[] = {
     {"PCM 32-bit", 32, 176400, 1764, 1764, 4, true},
     {"DSD128", 32, kDsd128Rate, 1764 * 32, 1764, 4, false},
 };
-constexpr int kCopyBatches = 60;
-constexpr int kCopyRounds = 100;
 constexpr double kSliceSeconds = 1;
 
 // Host halves the marker test passes over in full (0x05/0xFA per sample), or the test pattern.
@@ -158,69 +198,88 @@ void FillHalves(const CopyFormat& format) {
     }
 }
 
-// Microseconds of the fastest batch: the figure least touched by other programs.
-template <typename Step>
-double FastestMicroseconds(Step step) {
-    double best = 1e30;
-    for (int b = 0; b < kCopyBatches; ++b) {
-        const double t0 = NowMs();
-        for (int i = 0; i < kCopyRounds; ++i) step(i);
-        best = std::min(best, (NowMs() - t0) * 1000 / kCopyRounds);
-    }
-    return best;
-}
+constexpr uint32_t kCopyPeriods = 60;
 
-// The render copy of one period against memcpy of the same bytes.
-void CopyOne(sim::SharedState* device, const CopyFormat& format, int32_t channels) {
+// The render copy of one period (outputReady inside the switch, as a host
+// calls it) against memcpy of the same bytes, the fastest of kCopyPeriods each.
+void CopyOne(sim::SharedState* device, const CopyFormat& format, int32_t channels, std::string* json) {
     device->config.renderChannels = static_cast<uint32_t>(channels);
     IASIO* driver = OpenDriver(format.bits, format.rate);
     if (!driver) {
         std::printf("render copy %s, %d channels: the driver could not be opened\n", format.name, channels);
         return;
     }
-    g_run.driver = driver;
-    g_run.callOutputReady = false;
-    g_run.infos.clear();
-    for (int32_t c = 0; c < channels; ++c) g_run.infos.push_back({ASIOFalse, c, {nullptr, nullptr}});
+    Run& r = g_run;
+    r.driver = driver;
+    r.callOutputReady = false;
+    r.infos.clear();
+    for (int32_t c = 0; c < channels; ++c) r.infos.push_back({ASIOFalse, c, {nullptr, nullptr}});
     ASIOCallbacks callbacks = {Switch, RateChanged, Message, SwitchTimeInfo};
-    device->config.stallCompletions = 1;  // running, but no switch comes to disturb the timing
-    if (driver->createBuffers(g_run.infos.data(), channels, format.buffer, &callbacks) != ASE_OK ||
-        driver->start() != ASE_OK) {
-        std::printf("render copy %s, %d channels: the stream could not be started\n", format.name, channels);
-        driver->disposeBuffers();
+    if (driver->createBuffers(r.infos.data(), channels, format.buffer, &callbacks) != ASE_OK) {
+        std::printf("render copy %s, %d channels: the buffers could not be made\n", format.name, channels);
         driver->Release();
-        device->config.stallCompletions = 0;
         return;
     }
     FillHalves(format);
-    driver->outputReady();  // the first one sends the marker report
     const size_t bytes = static_cast<size_t>(format.frames) * format.bytes * channels;
-    std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
-    const double copy = FastestMicroseconds([&](int) { driver->outputReady(); });
-    const double plain = FastestMicroseconds([&](int i) {
-        std::memcpy(to.data(), from.data(), bytes);
-        from[i % bytes] ^= to[(i * 7) % bytes];  // keep the copies from being folded away
-    });
-    std::printf("render copy %-10s %d channels%s: %6.2f us per period of %6zu bytes; memcpy %5.2f us; ratio %.1f\n",
-                format.name, channels, format.markers ? ", marker test" : "              ", copy, bytes, plain,
-                copy / plain);
-    driver->stop();
+    r.halfBytes = static_cast<size_t>(format.frames) * format.bytes;
+    r.scratch.assign(8, std::vector<uint8_t>(bytes, 0));
+    r.timeCopy = true;
+    r.bestCopy = r.bestPlain = ~0ull;
+    r.copies = 0;
+    r.switches = 0;
+    const double t0 = NowMs();
+    const uint64_t c0 = __rdtsc();
+    if (driver->start() != ASE_OK) {
+        std::printf("render copy %s, %d channels: the stream could not be started\n", format.name, channels);
+    } else {
+        // The first copy also queues the marker report: one more than counted.
+        while (r.copies < kCopyPeriods + 1 && NowMs() - t0 < 20000) Sleep(10);
+        driver->stop();
+    }
+    const double ticksPerUs = static_cast<double>(__rdtsc() - c0) / ((NowMs() - t0) * 1000);
+    r.timeCopy = false;
+    const bool measured = r.copies > 1 && r.bestPlain != ~0ull && ticksPerUs > 0;
+    const double copy = measured ? r.bestCopy / ticksPerUs : 0, plain = measured ? r.bestPlain / ticksPerUs : 0;
+    if (!measured) {
+        std::fprintf(json ? stderr : stdout, "render copy %s, %d channels: no switch came\n", format.name, channels);
+    } else {
+        std::fprintf(json ? stderr : stdout,
+                     "render copy %-10s %d channels%s: %6.2f us per period of %6zu bytes; memcpy %5.2f us; ratio %.1f\n",
+                     format.name, channels, format.markers ? ", marker test" : "              ", copy, bytes, plain,
+                     copy / plain);
+    }
+    if (json && measured) {
+        char entry[160];
+        std::snprintf(entry, sizeof(entry), "%s{\"format\":\"%s\",\"channels\":%d,\"direction\":\"render\",\"ratio\":%.3f}",
+                      json->empty() ? "[" : ",", format.name, channels, copy / plain);
+        *json += entry;
+    }
     driver->disposeBuffers();
     driver->Release();
-    device->config.stallCompletions = 0;
 }
 
-void CopyBench(sim::SharedState* device) {
+void CopyBench(sim::SharedState* device, std::string* json) {
     for (const CopyFormat& format : kCopyFormats) {
-        for (int32_t channels : {2, 8}) CopyOne(device, format, channels);
+        for (int32_t channels : {2, 8}) CopyOne(device, format, channels, json);
     }
+    if (json && !json->empty()) *json += "]";
     device->config.renderChannels = 2;
 }
 
-// The driver's run and the baseline chain's in alternating slices of `slice` seconds.
-void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
-    const double rate = 192000;
-    const int32_t buffer = 384;  // 2 ms
+struct BenchOptions {
+    double seconds = 60;
+    double slice = kSliceSeconds;
+    bool json = false;
+    bool duplex = false;
+};
+
+// The driver's run and the two baseline chains' in alternating slices of
+// `slice` seconds: bare chain, design-shaped chain, driver, and again.
+void RealTimeBench(sim::SharedState* device, const BenchOptions& options, const char* copyJson) {
+    const double seconds = options.seconds, slice = options.slice;
+    const double rate = options.duplex ? 48000 : 192000;
+    const int32_t buffer = options.duplex ? 96 : 384;  // 2 ms
     const double periodMs = buffer * 1000.0 / rate;
     Run& r = g_run;
     r.buffer = buffer;
@@ -229,7 +288,11 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
     r.switches = 0;
     r.callOutputReady = true;
     r.streamThread = nullptr;
-    r.times.assign(static_cast<size_t>(seconds * 1000 / periodMs) + 1000, 0.0);
+    r.callbackMs = 0;
+    r.lostRecords = 0;
+    // Every slice may overrun its length twice over before a record is lost.
+    const size_t slices = static_cast<size_t>(std::ceil(seconds / slice - 1e-6));
+    r.times.assign(slices * (static_cast<size_t>(2 * slice * 1000 / periodMs) + 64), 0.0);
     IASIO* driver = OpenDriver(32, rate);
     if (!driver) {
         std::printf("real-time run: the driver could not be opened\n");
@@ -237,24 +300,34 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
     }
     r.driver = driver;
     r.infos = {{ASIOFalse, 0, {nullptr, nullptr}}, {ASIOFalse, 1, {nullptr, nullptr}}};
+    if (options.duplex) r.infos.insert(r.infos.end(), {{ASIOTrue, 0, {nullptr, nullptr}}, {ASIOTrue, 1, {nullptr, nullptr}}});
     ASIOCallbacks callbacks = {Switch, RateChanged, Message, SwitchTimeInfo};
-    if (driver->createBuffers(r.infos.data(), 2, buffer, &callbacks) != ASE_OK) {
+    if (driver->createBuffers(r.infos.data(), static_cast<int32_t>(r.infos.size()), buffer, &callbacks) != ASE_OK) {
         std::printf("real-time run: the buffers could not be made\n");
         driver->Release();
         return;
     }
     const sim::Stream& stream = device->streams[0];
-    wake::Series driverSeries(periodMs), baselineSeries(periodMs);
+    wake::Series driverSeries(periodMs), baselineSeries(periodMs), designSeries(periodMs);
+    wake::SliceFigures driverSlices, baselineSlices, designSlices;
     wake::Attribution underruns;
-    uint64_t cpu = 0, baselineUnderruns = 0, deviceUnderruns = 0;
+    uint64_t cpu = 0, baselineUnderruns = 0, designUnderruns = 0, deviceUnderruns = 0;
     double driverMs = 0;
     bool started = true;
+    // The design chain holds what the host's switch took in the driver slices so far (none before the first).
+    double busyMs = 0;
     for (double done = 0; done + 1e-6 < seconds && started; done += slice) {
         const double ms = std::min(slice, seconds - done) * 1000;
         const wake::BaselineSlice base = wake::RunBaselineSlice(periodMs, ms);
         baselineSeries.AddSlice(base.times.data(), base.times.size());
         underruns.BaselineSlice(base.worstLateMs > periodMs);
         baselineUnderruns += base.underruns;
+        baselineSlices.underruns.push_back(static_cast<double>(base.underruns));
+
+        const wake::BaselineSlice design = wake::RunDesignSlice(periodMs, ms, busyMs, options.duplex);
+        designSeries.AddSlice(design.times.data(), design.times.size());
+        designUnderruns += design.underruns;
+        designSlices.underruns.push_back(static_cast<double>(design.underruns));
 
         const uint32_t first = std::min<uint32_t>(r.switches, static_cast<uint32_t>(r.times.size()));
         const uint64_t underrunsBefore = stream.underruns;
@@ -272,18 +345,42 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
         driverSeries.AddSlice(r.times.data() + first, last - first);
         underruns.DriverSlice(stream.underruns - underrunsBefore);
         deviceUnderruns += stream.underruns - underrunsBefore;
+        driverSlices.underruns.push_back(static_cast<double>(stream.underruns - underrunsBefore));
         cpu += ThreadCpu100ns(r.streamThread) - cpuBefore;
+        if (r.switches > 0) busyMs = r.callbackMs / r.switches;
     }
-    std::printf("real-time run at 192000 Hz 32-bit, 2 ms buffers: %.0f s of each chain in %.0f s slices, "
-                "baseline first\n",
-                seconds, slice);
-    wake::PrintComparison(stdout, driverSeries, baselineSeries, underruns, "device underruns");
-    std::printf("underruns: the device %llu, the baseline chain's device %llu\n",
-                static_cast<unsigned long long>(deviceUnderruns), static_cast<unsigned long long>(baselineUnderruns));
-    std::printf("dropouts reported %u, pattern breaks %llu/%llu, streaming thread CPU %.1f%%\n",
-                g_dropoutsReported.load(), static_cast<unsigned long long>(stream.channel[0].breaks),
-                static_cast<unsigned long long>(stream.channel[1].breaks),
-                driverMs > 0 ? 100.0 * (cpu / 10000.0) / driverMs : 0.0);
+    if (options.json) {
+        std::printf("{\"rate\":%.0f,\"duplex\":%s,\"seconds\":%.0f,\"slice\":%.3f,\"copy\":%s,\"bare\":",
+                    rate, options.duplex ? "true" : "false", seconds, slice, copyJson);
+        wake::PrintJsonComparison(stdout, "bare", driverSeries, baselineSeries, driverSlices, baselineSlices);
+        std::printf(",\"design\":");
+        wake::PrintJsonComparison(stdout, "design", driverSeries, designSeries, driverSlices, designSlices);
+        std::printf(",\"device_underruns\":%llu,\"bare_underruns\":%llu,\"design_underruns\":%llu,"
+                    "\"callback_ms\":%.4f,\"lost_records\":%u}\n",
+                    static_cast<unsigned long long>(deviceUnderruns), static_cast<unsigned long long>(baselineUnderruns),
+                    static_cast<unsigned long long>(designUnderruns), busyMs, r.lostRecords);
+    } else {
+        std::printf("real-time run at %.0f Hz 32-bit%s, 2 ms buffers: %.0f s of each chain in %.0f s slices, "
+                    "baselines first\n",
+                    rate, options.duplex ? " duplex" : "", seconds, slice);
+        std::printf("-- against the bare chain\n");
+        wake::PrintComparison(stdout, driverSeries, baselineSeries, underruns, "device underruns");
+        std::printf("-- against the design-shaped chain (52-handle wait, timer re-arm, %.3f ms busy hold%s)\n",
+                    busyMs, options.duplex ? ", duplex" : "");
+        wake::PrintComparison(stdout, driverSeries, designSeries, wake::Attribution(), "-");
+        const wake::PairedFigure u = wake::PairedRatio(driverSlices.underruns, baselineSlices.underruns, 1);
+        const wake::PairedFigure du = wake::PairedRatio(driverSlices.underruns, designSlices.underruns, 1);
+        std::printf("device underruns, median of the paired ratios: bare %.2f (95%% interval %.2f to %.2f), "
+                    "design %.2f (%.2f to %.2f)\n",
+                    u.median, u.low, u.high, du.median, du.low, du.high);
+        std::printf("underruns: the device %llu, the bare chain's %llu, the design chain's %llu; records lost %u\n",
+                    static_cast<unsigned long long>(deviceUnderruns), static_cast<unsigned long long>(baselineUnderruns),
+                    static_cast<unsigned long long>(designUnderruns), r.lostRecords);
+        std::printf("dropouts reported %u, pattern breaks %llu/%llu, streaming thread CPU %.1f%%\n",
+                    g_dropoutsReported.load(), static_cast<unsigned long long>(stream.channel[0].breaks),
+                    static_cast<unsigned long long>(stream.channel[1].breaks),
+                    driverMs > 0 ? 100.0 * (cpu / 10000.0) / driverMs : 0.0);
+    }
     driver->disposeBuffers();
     driver->Release();
     if (r.streamThread) CloseHandle(r.streamThread);
@@ -292,18 +389,30 @@ void RealTimeBench(sim::SharedState* device, double seconds, double slice) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = argc > 1 ? std::atof(argv[1]) : 60;
-    if (seconds <= 0) seconds = 60;
-    double slice = argc > 2 ? std::atof(argv[2]) : kSliceSeconds;
-    if (slice <= 0 || slice > seconds) slice = std::min(kSliceSeconds, seconds);
+    BenchOptions options;
+    int position = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            options.json = true;
+        } else if (std::strcmp(argv[i], "--duplex") == 0) {
+            options.duplex = true;
+        } else if (position++ == 0) {
+            options.seconds = std::atof(argv[i]);
+        } else {
+            options.slice = std::atof(argv[i]);
+        }
+    }
+    if (options.seconds <= 0) options.seconds = 60;
+    if (options.slice <= 0 || options.slice > options.seconds) options.slice = std::min(kSliceSeconds, options.seconds);
     QueryPerformanceFrequency(&g_run.frequency);
     char name[64];
     snprintf(name, sizeof(name), "engine-bench-%lu", GetCurrentProcessId());
     if (!sim::Attach(name)) return 1;
     sim::ResetDevice();
     InstallDeviceApi(&sim::DeviceTable());
-    CopyBench(sim::State());
-    RealTimeBench(sim::State(), seconds, slice);
+    std::string copyJson;
+    CopyBench(sim::State(), options.json ? &copyJson : nullptr);
+    RealTimeBench(sim::State(), options, copyJson.empty() ? "[]" : copyJson.c_str());
     InstallDeviceApi(nullptr);
     return 0;
 }

@@ -145,6 +145,31 @@ TEST_F(DriverStreaming, AStalledDeviceGivesOneResetRequestAfterTwoSeconds) {
     ASSERT_EQ(ASE_OK, driver->disposeBuffers());
 }
 
+TEST_F(DriverStreaming, TheWatchdogStaysQuietWhileCompletionsComeAndWhileStopped) {
+    ASSERT_NE(nullptr, Ready(48000));
+    device->config.burst = 0;
+    ASSERT_EQ(ASE_OK, Buffers(driver, {0, 1}, {}, 480));
+    g_host.resetRequests = 0;
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitFor(g_host.switches, 3, 2000)) << "first switches";
+    // Longer than the stall limit: every completion holds it off.
+    const int before = g_host.switches;
+    Sleep(3000);
+    EXPECT_GT(g_host.switches.load(), before + 10);
+    EXPECT_EQ(0, g_host.resetRequests.load()) << "while completing";
+    ASSERT_EQ(ASE_OK, driver->stop());
+    Sleep(2600);
+    EXPECT_EQ(0, g_host.resetRequests.load()) << "while stopped";
+    // A new start counts from itself, not from the last completion before the stop.
+    g_host.switches = 0;
+    ASSERT_EQ(ASE_OK, driver->start());
+    ASSERT_TRUE(WaitFor(g_host.switches, 3, 2000)) << "switches after the restart";
+    Sleep(500);
+    EXPECT_EQ(0, g_host.resetRequests.load()) << "after the restart";
+    ASSERT_EQ(ASE_OK, driver->stop());
+    ASSERT_EQ(ASE_OK, driver->disposeBuffers());
+}
+
 TEST_F(DriverStreaming, AResetAskedForInTheBlockBeforeBuffersIsServedAtTheFirstWakeUp) {
     ASSERT_NE(nullptr, Ready(48000));
     CStatusBlock block;

@@ -69,7 +69,9 @@ std::vector<const Path*> FastPaths() {
 // with the processor's AVX and AVX2 and a system that keeps the 256-bit
 // registers (an AVX2 processor under a system without YMM state gets SSSE3).
 TEST(PacketCopy, TheEngineTakesTheNewestPathTheFeatureBitsAllow) {
-#if defined(__SSE2__)
+#if defined(__x86_64__) || defined(__i386__)
+    // Both bitnesses have the vector kernels (every processor these systems run on has SSE2).
+    ASSERT_NE(nullptr, packet_copy::Sse2());
     using packet_copy::Choose;
     using packet_copy::CpuFeatures;
     constexpr uint32_t ssse3 = 1u << 9, osxsave = 1u << 27, avx = 1u << 28, avx2 = 1u << 5;

@@ -78,6 +78,57 @@ TEST(WakeBaseline, SlicePairsSetEachDriverSliceAgainstItsNeighbours) {
     EXPECT_DOUBLE_EQ(0.0, wake::PairedP99Ratio(driver, wake::Series(2.0)));
 }
 
+// Counts of small numbers: two clean slices are equal, one stall beside
+// clean slices moves one pair, and the interval brackets the median.
+TEST(WakeBaseline, PairedRatiosOfCountsTakeTheFloorAndCarryAnInterval) {
+    wake::Series series(2.0);
+    const double lossy[] = {0, 2, 4, 10};  // 6 periods owed, 4 wake-ups: 2 missed
+    series.AddSlice(lossy, 4);
+    ASSERT_EQ(1u, series.SliceMissedPer1000().size());
+    EXPECT_NEAR(1000.0 * 2 / 6, series.SliceMissedPer1000()[0], 1e-9);
+    EXPECT_DOUBLE_EQ(4.0, series.SliceMax()[0]);
+    EXPECT_DOUBLE_EQ(4.0, series.SliceP999()[0]);
+    series.AddSlice(lossy, 1);
+    EXPECT_EQ(-1, series.SliceMissedPer1000()[1]);  // no figure, no pair
+
+    std::vector<double> baseline(21, 0), driver(20, 0);
+    driver[7] = 99;  // one stall
+    wake::PairedFigure figure = wake::PairedRatio(driver, baseline, 1);
+    EXPECT_EQ(20u, figure.pairs);
+    EXPECT_DOUBLE_EQ(1.0, figure.median);
+    EXPECT_DOUBLE_EQ(1.0, figure.low);
+    EXPECT_DOUBLE_EQ(1.0, figure.high);
+    // Without the floor a zero baseline gives no pair at all.
+    EXPECT_EQ(0u, wake::PairedRatio(driver, baseline, 0).pairs);
+
+    // Ratios spread from 1 to 3: the interval brackets the median, the same twice.
+    std::vector<double> d, b(41, 1.0);
+    for (int i = 0; i < 40; ++i) d.push_back(1.0 + (i % 5) * 0.5);
+    figure = wake::PairedRatio(d, b, 0);
+    EXPECT_DOUBLE_EQ(2.0, figure.median);
+    EXPECT_LE(figure.low, figure.median);
+    EXPECT_GE(figure.high, figure.median);
+    EXPECT_LT(figure.low, figure.high);
+    EXPECT_GE(figure.low, 1.0);
+    EXPECT_LE(figure.high, 3.0);
+    const wake::PairedFigure again = wake::PairedRatio(d, b, 0);
+    EXPECT_EQ(figure.low, again.low);
+    EXPECT_EQ(figure.high, again.high);
+}
+
+// The design-shaped chain, simplex and duplex: each wake-up held for the
+// busy time before the packet goes back; held longer than a period, the
+// wake-ups come no closer than the hold.
+TEST(WakeBaseline, TheDesignChainWakesOncePerPeriodAndHoldsItsBusyTime) {
+    for (bool duplex : {false, true}) {
+        const wake::BaselineSlice slice = wake::RunDesignSlice(20.0, 300.0, 30.0, duplex);
+        ASSERT_TRUE(slice.ran) << duplex;
+        EXPECT_GE(slice.times.size(), 3u) << duplex;
+        EXPECT_LE(slice.times.size(), 11u) << duplex;
+        for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_GE(slice.times[i] - slice.times[i - 1], 30.0) << i;
+    }
+}
+
 TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
     // 20 ms periods for 300 ms: about fifteen wake-ups, however busy the machine.
     const wake::BaselineSlice slice = wake::RunBaselineSlice(20.0, 300.0);

@@ -35,6 +35,10 @@ struct Chain {
     std::atomic<int32_t> queued{0};
     std::atomic<double> handedMs{0};  // when the waiter last handed a packet back
     uint32_t holdMs = 0;
+    bool design = false;  // the waiter does the design's per-period work
+    bool duplex = false;
+    double busyMs = 0;
+    HANDLE captureTick = nullptr;  // duplex: the capture packet's completions
     double deadlines[kDeadlineRing] = {};
     BaselineSlice* slice = nullptr;
 };
@@ -43,7 +47,8 @@ struct Chain {
 // that every packet handed back sets.
 DWORD WINAPI TimerThread(void* context) {
     Chain& chain = *static_cast<Chain*>(context);
-    double anchor = chain.startMs;
+    // The grid starts when this thread first runs: a late start is no burst of catch-up completions.
+    double anchor = NowMs();
     uint64_t k = 1, completed = 0;
     bool dry = false;
     for (;;) {
@@ -64,6 +69,7 @@ DWORD WINAPI TimerThread(void* context) {
             chain.deadlines[completed++ % kDeadlineRing] = deadline;
             ++k;
             dry = --chain.queued == 0;
+            if (chain.captureTick) ReleaseSemaphore(chain.captureTick, 1, nullptr);
             ReleaseSemaphore(chain.tick, 1, nullptr);
             continue;
         }
@@ -78,6 +84,56 @@ DWORD WINAPI TimerThread(void* context) {
         }
     }
     SetEvent(chain.finished);
+    return 0;
+}
+
+// The streaming loop's handle count: 4 control events, 8 packets of 3 pins each way.
+constexpr int kDesignHandles = 52;
+
+DWORD WINAPI DesignWaiterThread(void* context) {
+    Chain& chain = *static_cast<Chain*>(context);
+    BaselineSlice& slice = *chain.slice;
+    HANDLE handles[kDesignHandles] = {};
+    HANDLE idle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+    if (!idle || !timer) {
+        if (idle) CloseHandle(idle);
+        if (timer) CloseHandle(timer);
+        return 1;
+    }
+    // Control events first, then the packets: the finished event stands for quit.
+    for (HANDLE& handle : handles) handle = idle;
+    handles[0] = chain.finished;
+    handles[4] = chain.tick;
+    if (chain.captureTick) handles[28] = chain.captureTick;
+    uint64_t taken = 0;
+    bool render = false, capture = !chain.captureTick;
+    for (;;) {
+        const DWORD wait = WaitForMultipleObjects(kDesignHandles, handles, FALSE, INFINITE);
+        if (wait == WAIT_OBJECT_0 + 4) {
+            render = true;
+        } else if (wait == WAIT_OBJECT_0 + 28) {
+            capture = true;
+        } else {
+            break;
+        }
+        LARGE_INTEGER due;
+        due.QuadPart = -20000000;
+        SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+        if (!render || !capture) continue;
+        render = false;
+        capture = !chain.captureTick;
+        const double now = NowMs();
+        if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
+        slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+        while (NowMs() - now < chain.busyMs) YieldProcessor();
+        chain.handedMs = NowMs();
+        if (chain.queued++ == 0) ++slice.underruns;
+        SetEvent(chain.wake);
+    }
+    CancelWaitableTimer(timer);
+    CloseHandle(timer);
+    CloseHandle(idle);
     return 0;
 }
 
@@ -100,11 +156,32 @@ DWORD WINAPI WaiterThread(void* context) {
     return 0;
 }
 
-double Percentile(std::vector<double> values, double fraction) {
+double SortedPercentile(const std::vector<double>& values, double fraction) {
     if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
     return values[static_cast<size_t>(fraction * (values.size() - 1) + 0.5)];
 }
+
+double Percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    return SortedPercentile(values, fraction);
+}
+
+// Each driver slice's figure over the mean of the baseline slices beside it.
+std::vector<double> PairRatios(const std::vector<double>& d, const std::vector<double>& b, double floor) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < d.size() && i < b.size(); ++i) {
+        const bool after = i + 1 < b.size() && b[i + 1] >= 0;
+        const double around = b[i] >= 0 && after ? (b[i] + b[i + 1]) / 2 : b[i] >= 0 ? b[i] : after ? b[i + 1] : -1;
+        if (d[i] < 0 || around < 0 || around + floor <= 0) continue;
+        ratios.push_back((d[i] + floor) / (around + floor));
+    }
+    return ratios;
+}
+
+constexpr int kBootstrapRounds = 2000;
+// One missed period in 1000, one underrun: added to both sides of their ratios.
+constexpr double kMissedFloor = 1;
+constexpr double kUnderrunFloor = 1;
 
 }  // namespace
 
@@ -122,7 +199,7 @@ double NowMs() {
 void Series::AddSlice(const double* times, size_t count) {
     m_wakeUps += static_cast<uint32_t>(count);
     if (count < 2) {
-        m_sliceP99.push_back(-1);
+        for (auto* figure : {&m_sliceP99, &m_sliceP999, &m_sliceMax, &m_sliceMissed}) figure->push_back(-1);
         return;
     }
     std::vector<double> slice;
@@ -133,43 +210,85 @@ void Series::AddSlice(const double* times, size_t count) {
         if (interval > 1.5 * m_periodMs) ++m_late;
     }
     m_deviations.insert(m_deviations.end(), slice.begin(), slice.end());
-    m_sliceP99.push_back(Percentile(std::move(slice), 0.99));
+    std::sort(slice.begin(), slice.end());
+    m_sliceP99.push_back(SortedPercentile(slice, 0.99));
+    m_sliceP999.push_back(SortedPercentile(slice, 0.999));
+    m_sliceMax.push_back(slice.back());
     const double ran = times[count - 1] - times[0] + m_periodMs;
     const auto owed = static_cast<int64_t>(ran / m_periodMs + 0.5);
-    m_missed += std::max<int64_t>(0, owed - static_cast<int64_t>(count));
+    const int64_t missed = std::max<int64_t>(0, owed - static_cast<int64_t>(count));
+    m_missed += missed;
+    m_sliceMissed.push_back(owed > 0 ? 1000.0 * static_cast<double>(missed) / static_cast<double>(owed) : -1);
 }
 
 double Series::Deviation(double fraction) const { return Percentile(m_deviations, fraction); }
 
 double PairedP99Ratio(const Series& driver, const Series& baseline) {
-    const std::vector<double>& d = driver.SliceP99();
-    const std::vector<double>& b = baseline.SliceP99();
-    std::vector<double> ratios;
-    for (size_t i = 0; i < d.size() && i < b.size(); ++i) {
-        const bool after = i + 1 < b.size() && b[i + 1] >= 0;
-        const double around = b[i] >= 0 && after ? (b[i] + b[i + 1]) / 2 : b[i] >= 0 ? b[i] : after ? b[i + 1] : -1;
-        if (d[i] >= 0 && around > 0) ratios.push_back(d[i] / around);
-    }
-    return Percentile(std::move(ratios), 0.5);
+    return Percentile(PairRatios(driver.SliceP99(), baseline.SliceP99(), 0), 0.5);
 }
 
+PairedFigure PairedRatio(const std::vector<double>& driver, const std::vector<double>& baseline, double floor) {
+    PairedFigure figure;
+    const std::vector<double> ratios = PairRatios(driver, baseline, floor);
+    figure.pairs = ratios.size();
+    if (ratios.empty()) return figure;
+    figure.median = Percentile(ratios, 0.5);
+    // Resampled pairs, a fixed seed: the same slices give the same interval.
+    uint32_t seed = 0x9E3779B9u;
+    std::vector<double> medians(kBootstrapRounds), sample(ratios.size());
+    for (double& median : medians) {
+        for (double& value : sample) {
+            seed = seed * 1664525u + 1013904223u;
+            value = ratios[(static_cast<uint64_t>(seed >> 8) * ratios.size()) >> 24];
+        }
+        median = Percentile(sample, 0.5);
+    }
+    std::sort(medians.begin(), medians.end());
+    figure.low = SortedPercentile(medians, 0.025);
+    figure.high = SortedPercentile(medians, 0.975);
+    return figure;
+}
+
+namespace {
+
+BaselineSlice RunChain(Chain& chain, double periodMs, double ms, int32_t packetsAhead);
+
+}  // namespace
+
 BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead, uint32_t holdMs) {
+    Chain chain;
+    chain.holdMs = holdMs;
+    return RunChain(chain, periodMs, ms, packetsAhead);
+}
+
+BaselineSlice RunDesignSlice(double periodMs, double ms, double busyMs, bool duplex) {
+    Chain chain;
+    chain.design = true;
+    chain.duplex = duplex;
+    chain.busyMs = busyMs > 0 ? busyMs : 0;
+    return RunChain(chain, periodMs, ms, kBaselinePacketsAhead);
+}
+
+namespace {
+
+BaselineSlice RunChain(Chain& chain, double periodMs, double ms, int32_t packetsAhead) {
     BaselineSlice slice;
     if (periodMs <= 0 || ms <= 0 || packetsAhead < 1 || packetsAhead >= static_cast<int32_t>(kDeadlineRing)) {
         return slice;
     }
-    slice.times.reserve(static_cast<size_t>(ms / periodMs) + 64);
-    Chain chain;
+    // Room for a slice that overruns its length twice over.
+    slice.times.reserve(static_cast<size_t>(2 * ms / periodMs) + 64);
     chain.periodMs = periodMs;
     chain.slice = &slice;
     chain.queued = packetsAhead;
-    chain.holdMs = holdMs;
     chain.tick = CreateSemaphoreA(nullptr, 0, packetsAhead, nullptr);
+    if (chain.duplex) chain.captureTick = CreateSemaphoreA(nullptr, 0, packetsAhead, nullptr);
     chain.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     chain.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE threads[2] = {};
-    if (chain.tick && chain.wake && chain.finished) {
-        threads[0] = CreateThread(nullptr, 0, WaiterThread, &chain, CREATE_SUSPENDED, nullptr);
+    if (chain.tick && chain.wake && chain.finished && (!chain.duplex || chain.captureTick)) {
+        threads[0] = CreateThread(nullptr, 0, chain.design ? DesignWaiterThread : WaiterThread, &chain,
+                                  CREATE_SUSPENDED, nullptr);
         threads[1] = CreateThread(nullptr, 0, TimerThread, &chain, CREATE_SUSPENDED, nullptr);
     }
     if (threads[0] && threads[1]) {
@@ -187,11 +306,13 @@ BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead,
             if (thread) TerminateThread(thread, 0);
         }
     }
-    for (HANDLE handle : {threads[0], threads[1], chain.tick, chain.wake, chain.finished}) {
+    for (HANDLE handle : {threads[0], threads[1], chain.tick, chain.captureTick, chain.wake, chain.finished}) {
         if (handle) CloseHandle(handle);
     }
     return slice;
 }
+
+}  // namespace
 
 void Attribution::BaselineSlice(bool lateByAPeriod) { m_baselineLate.push_back(lateByAPeriod); }
 
@@ -248,11 +369,42 @@ void PrintComparison(std::FILE* out, const Series& driver, const Series& baselin
     std::fprintf(out, "ratio driver / baseline, slice by slice: p99 %s (median over %zu slices)\n",
                  paired > 0 ? (std::snprintf(text, sizeof(text), "%.2f", paired), text) : "-",
                  driver.SliceP99().size());
+    auto pairedLine = [&](const char* what, const std::vector<double>& d, const std::vector<double>& b, double floor) {
+        const PairedFigure figure = PairedRatio(d, b, floor);
+        if (figure.pairs == 0) {
+            std::fprintf(out, "  %s: -\n", what);
+            return;
+        }
+        std::fprintf(out, "  %s: %.2f (95%% interval %.2f to %.2f, %zu pairs)\n", what, figure.median, figure.low,
+                     figure.high, figure.pairs);
+    };
+    std::fprintf(out, "median of the paired ratios:\n");
+    pairedLine("missed periods per 1000", driver.SliceMissedPer1000(), baseline.SliceMissedPer1000(), kMissedFloor);
+    pairedLine("p99", driver.SliceP99(), baseline.SliceP99(), 0);
+    pairedLine("p99.9", driver.SliceP999(), baseline.SliceP999(), 0);
+    pairedLine("max", driver.SliceMax(), baseline.SliceMax(), 0);
     std::fprintf(out, "engine adds %.3f ms at p99 over the machine's own wake-up\n",
                  driver.Deviation(0.99) - baseline.Deviation(0.99));
     std::fprintf(out, "%s: %llu the driver's (baseline never a period late), %llu the machine's (baseline late too)\n",
                  dropoutName, static_cast<unsigned long long>(dropouts.Driver()),
                  static_cast<unsigned long long>(dropouts.Machine()));
+}
+
+void PrintJsonComparison(std::FILE* out, const char* name, const Series& driver, const Series& baseline,
+                         const SliceFigures& driverSlices, const SliceFigures& baselineSlices) {
+    auto figure = [&](const char* key, const PairedFigure& f, bool last) {
+        std::fprintf(out, "\"%s\":%.4f,\"%s_ci\":[%.4f,%.4f]%s", key, f.median, key, f.low, f.high, last ? "" : ",");
+    };
+    std::fprintf(out, "{\"baseline\":\"%s\",\"pairs\":%zu,", name, driver.SliceP99().size());
+    figure("missed_ratio", PairedRatio(driver.SliceMissedPer1000(), baseline.SliceMissedPer1000(), kMissedFloor),
+           false);
+    figure("underrun_ratio", PairedRatio(driverSlices.underruns, baselineSlices.underruns, kUnderrunFloor), false);
+    figure("p99_ratio", PairedRatio(driver.SliceP99(), baseline.SliceP99(), 0), false);
+    figure("p999_ratio", PairedRatio(driver.SliceP999(), baseline.SliceP999(), 0), false);
+    figure("max_ratio", PairedRatio(driver.SliceMax(), baseline.SliceMax(), 0), false);
+    std::fprintf(out, "\"driver_missed\":%lld,\"baseline_missed\":%lld,\"driver_p99_ms\":%.4f,\"baseline_p99_ms\":%.4f}",
+                 static_cast<long long>(driver.Missed()), static_cast<long long>(baseline.Missed()),
+                 driver.Deviation(0.99), baseline.Deviation(0.99));
 }
 
 }  // namespace wake

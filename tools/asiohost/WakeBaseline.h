@@ -34,11 +34,18 @@ public:
     // p99 of |interval - period| within each slice, ms, in the order added
     // (-1 for a slice without intervals).
     const std::vector<double>& SliceP99() const { return m_sliceP99; }
+    // Per slice as above: p99.9 and max of the deviation, missed periods per 1000 owed.
+    const std::vector<double>& SliceP999() const { return m_sliceP999; }
+    const std::vector<double>& SliceMax() const { return m_sliceMax; }
+    const std::vector<double>& SliceMissedPer1000() const { return m_sliceMissed; }
 
 private:
     double m_periodMs;
     std::vector<double> m_deviations;
     std::vector<double> m_sliceP99;
+    std::vector<double> m_sliceP999;
+    std::vector<double> m_sliceMax;
+    std::vector<double> m_sliceMissed;
     uint32_t m_wakeUps = 0;
     uint32_t m_late = 0;
     int64_t m_missed = 0;
@@ -59,6 +66,14 @@ constexpr int32_t kBaselinePacketsAhead = 2;
 // (0: the bare chain).
 BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead = kBaselinePacketsAhead,
                                uint32_t holdMs = 0);
+
+// The design-shaped chain: per period the waiter does what the driver's
+// design asks of it and nothing of our code: a wait on all 52 handles of the
+// streaming loop, a re-arm of a two-second waitable timer, and a busy hold of
+// `busyMs` (the host's measured callback time). With `duplex` the device
+// completes a capture packet beside each render one and a period is served
+// once both are in.
+BaselineSlice RunDesignSlice(double periodMs, double ms, double busyMs, bool duplex);
 
 // Slices alternate baseline, driver, baseline, driver...; the driver's
 // dropouts (device underruns, or what the host was told) in slice i are the
@@ -83,8 +98,32 @@ private:
 // baseline figure above 0.
 double PairedP99Ratio(const Series& driver, const Series& baseline);
 
+// The median of the per-pair ratios (driver slice i against the mean of
+// baseline slices i and i + 1, or the one that has a figure) with a 95%
+// interval from a bootstrap over the pairs. Slices with a negative figure
+// have none. `floor` is added to both sides of each ratio: for counts, two
+// clean slices are then equal and one stall beside a clean slice is finite;
+// with floor 0 a pair whose baseline is 0 is left out.
+struct PairedFigure {
+    double median = 0;
+    double low = 0;
+    double high = 0;
+    size_t pairs = 0;
+};
+PairedFigure PairedRatio(const std::vector<double>& driver, const std::vector<double>& baseline, double floor);
+
+// What a driver slice is set against in the paired figures.
+struct SliceFigures {
+    std::vector<double> underruns;  // device underruns per slice
+};
+
 // The two chains' figures, the ratios driver / baseline and the verdict.
 void PrintComparison(std::FILE* out, const Series& driver, const Series& baseline, const Attribution& dropouts,
                      const char* dropoutName);
+
+// The paired figures of the two chains, one JSON object (no newline): the
+// ratios named as in the text output.
+void PrintJsonComparison(std::FILE* out, const char* name, const Series& driver, const Series& baseline,
+                         const SliceFigures& driverSlices, const SliceFigures& baselineSlices);
 
 }  // namespace wake
