@@ -178,12 +178,11 @@ bool CAsioSample::CreateEvents() {
         if (!event) return false;
     }
     if (!m_watchdogQuit) m_watchdogQuit = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!m_watchdogTimer) m_watchdogTimer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
     for (HANDLE& event : m_notifyEvents) {
         if (!event) event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         if (!event) return false;
     }
-    return m_watchdogQuit && m_watchdogTimer && CreatePacketEvents(m_records[0]) && CreatePacketEvents(m_records[1]);
+    return m_watchdogQuit && CreatePacketEvents(m_records[0]) && CreatePacketEvents(m_records[1]);
 }
 
 void CAsioSample::CloseEvents() {
@@ -194,7 +193,6 @@ void CAsioSample::CloseEvents() {
     for (HANDLE& event : m_controlEvents) close(event);
     for (HANDLE& event : m_notifyEvents) close(event);
     close(m_watchdogQuit);
-    close(m_watchdogTimer);
     close(m_ackEvent);
     ClosePacketEvents(m_records[0]);
     ClosePacketEvents(m_records[1]);

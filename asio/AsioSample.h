@@ -230,7 +230,6 @@ private:
     ASIOCallbacks m_callbacks = {};
     HANDLE m_controlEvents[4] = {};  // quit, start, stop, reset request
     HANDLE m_watchdogQuit = nullptr;
-    HANDLE m_watchdogTimer = nullptr;
     HANDLE m_streamThread = nullptr;
     DWORD m_streamThreadId = 0;
     HANDLE m_watchdogThread = nullptr;
