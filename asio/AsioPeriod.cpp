@@ -59,7 +59,8 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
     // When the period just served ended on the device: a packet starts when
     // queued or when the one before it ends, whichever is later, and plays
     // for a period; never later than the wake-up it caused.
-    int64_t ended = (m_completionEstimate > m_queuedAt[ring] ? m_completionEstimate : m_queuedAt[ring]) + period;
+    const int64_t expected = (m_completionEstimate > m_queuedAt[ring] ? m_completionEstimate : m_queuedAt[ring]) + period;
+    int64_t ended = expected;
     if (ended > woke) ended = woke;
     m_completionEstimate = ended;
     const int64_t stepStart = m_lastStepEnd > ended ? m_lastStepEnd : ended;
@@ -78,8 +79,19 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
         const StreamPacket& packet = record->pins[p].packets[next];
         dry = record->pins[p].opened && packet.queued && HasOverlappedIoCompleted(&packet.overlapped);
     }
-    if (!dry) return true;
-    if (queueFailed) {
+    const int64_t periodUs = m_hostRate ? int64_t(m_bufferSize) * 1000000 / m_hostRate : 0;
+    auto us = [&](int64_t ticks) { return period ? ticks * periodUs / period : 0; };
+    const int64_t at = static_cast<int64_t>(m_sampleCounter);
+    if (!dry) {
+        // The packet that woke the driver ended a whole period after it should
+        // have, yet the next one still plays: the device itself went quiet (a
+        // wake-up of the driver that came late would find the next one done too).
+        if (woke - expected <= period) return true;
+        ++m_dropouts.deviceUnderrun;
+        driverlog::Event("dropout at sample %" PRId64 ": device underrun (the device delivered %" PRId64
+                         " us late, period %" PRId64 " us)",
+                         at, us(woke - expected), periodUs);
+    } else if (queueFailed) {
         ++m_dropouts.packetFailed;
         driverlog::Event("dropout at sample %" PRId64 ": packet failed (the device refused a packet)",
                          static_cast<int64_t>(m_sampleCounter));
@@ -89,10 +101,6 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
         // half of it, the device finished its packets early.
         const int64_t wake = woke > stepStart ? woke - stepStart : 0;
         const int64_t budget = period * (m_packetsAhead - 1);
-        // For the log: microseconds, from the period's length in ticks and in time.
-        const int64_t periodUs = m_hostRate ? int64_t(m_bufferSize) * 1000000 / m_hostRate : 0;
-        auto us = [&](int64_t ticks) { return period ? ticks * periodUs / period : 0; };
-        const int64_t at = static_cast<int64_t>(m_sampleCounter);
         if (callbackTicks + wake < budget / 2) {
             ++m_dropouts.deviceUnderrun;
             driverlog::Event("dropout at sample %" PRId64 ": device underrun (callback %" PRId64 " us, wake-up %" PRId64

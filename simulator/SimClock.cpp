@@ -121,7 +121,18 @@ int64_t Service() {
             pin.running = false;
             return;
         }
-        if (!pin.running || (state && state->config.stallCompletions)) return;
+        if (!pin.running) return;
+        if (state && state->config.stallCompletions) {
+            pin.stalled = true;
+            return;
+        }
+        if (pin.stalled) {
+            // A device that stopped plays its packets from now on at its own
+            // pace: what it held does not come back in a burst.
+            pin.stalled = false;
+            pin.chainTime = now;
+            if (pin.count) pin.headDeadline = now + pin.queue[pin.head].duration;
+        }
         bool burst = state && state->config.burst;
         while (pin.count && (burst || pin.headDeadline <= now)) {
             CompleteHead(pin, 0);
