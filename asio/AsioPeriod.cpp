@@ -79,22 +79,22 @@ bool CAsioSample::CheckDropout(int ring, bool queueFailed, int64_t woke, int64_t
         const StreamPacket& packet = record->pins[p].packets[next];
         dry = record->pins[p].opened && packet.queued && HasOverlappedIoCompleted(&packet.overlapped);
     }
+    // Not dry, unless the packet that woke the driver ended a whole period
+    // after it should have while the next one still plays: the device itself
+    // went quiet (a late wake-up of the driver would find the next one done too).
+    if (!dry && woke - expected <= period) return true;
+    // A dropout: the log's figures in microseconds, from the period's length in ticks and in time.
     const int64_t periodUs = m_hostRate ? int64_t(m_bufferSize) * 1000000 / m_hostRate : 0;
     auto us = [&](int64_t ticks) { return period ? ticks * periodUs / period : 0; };
     const int64_t at = static_cast<int64_t>(m_sampleCounter);
     if (!dry) {
-        // The packet that woke the driver ended a whole period after it should
-        // have, yet the next one still plays: the device itself went quiet (a
-        // wake-up of the driver that came late would find the next one done too).
-        if (woke - expected <= period) return true;
         ++m_dropouts.deviceUnderrun;
         driverlog::Event("dropout at sample %" PRId64 ": device underrun (the device delivered %" PRId64
                          " us late, period %" PRId64 " us)",
                          at, us(woke - expected), periodUs);
     } else if (queueFailed) {
         ++m_dropouts.packetFailed;
-        driverlog::Event("dropout at sample %" PRId64 ": packet failed (the device refused a packet)",
-                         static_cast<int64_t>(m_sampleCounter));
+        driverlog::Event("dropout at sample %" PRId64 ": packet failed (the device refused a packet)", at);
     } else {
         // Who spent the period the packets ahead covered: the host's switch or
         // the wake-up after the completion; when together they took less than

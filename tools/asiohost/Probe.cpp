@@ -1,5 +1,6 @@
 #include "Probe.h"
 
+#include "FormatText.h"
 #include "device/SharedTypes.h"
 
 #include <rapidjson/stringbuffer.h>
@@ -37,15 +38,6 @@ const char* SelectorName(int32_t selector) {
     }
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    return text;
-}
 
 }  // namespace
 
@@ -88,24 +80,24 @@ ProbeAnswers Probe(IASIO* driver) {
 
 std::string ProbeText(const ProbeAnswers& a) {
     std::string out;
-    out += Format("init %s\n", a.initialised ? "yes" : "no");
-    out += Format("name %s\n", a.driverName);
-    out += Format("version %d\n", a.version);
-    out += Format("channels %s inputs %d outputs %d\n", AsioErrorName(a.channelsResult), a.inputs, a.outputs);
-    for (const auto& rate : a.rates) out += Format("rate %.0f %s\n", rate.first, AsioErrorName(rate.second));
-    out += Format("sample-rate %s %.0f\n", AsioErrorName(a.sampleRateResult), a.sampleRate);
-    out += Format("buffer-size %s min %d max %d preferred %d granularity %d\n", AsioErrorName(a.bufferResult), a.minSize,
+    out += FormatText("init %s\n", a.initialised ? "yes" : "no");
+    out += FormatText("name %s\n", a.driverName);
+    out += FormatText("version %d\n", a.version);
+    out += FormatText("channels %s inputs %d outputs %d\n", AsioErrorName(a.channelsResult), a.inputs, a.outputs);
+    for (const auto& rate : a.rates) out += FormatText("rate %.0f %s\n", rate.first, AsioErrorName(rate.second));
+    out += FormatText("sample-rate %s %.0f\n", AsioErrorName(a.sampleRateResult), a.sampleRate);
+    out += FormatText("buffer-size %s min %d max %d preferred %d granularity %d\n", AsioErrorName(a.bufferResult), a.minSize,
                   a.maxSize, a.preferredSize, a.granularity);
-    out += Format("latencies %s input %d output %d\n", AsioErrorName(a.latencyResult), a.inputLatency, a.outputLatency);
+    out += FormatText("latencies %s input %d output %d\n", AsioErrorName(a.latencyResult), a.inputLatency, a.outputLatency);
     for (const ASIOClockSource& c : a.clocks) {
-        out += Format("clock %d \"%s\" current %s\n", c.index, c.name, c.isCurrentSource ? "yes" : "no");
+        out += FormatText("clock %d \"%s\" current %s\n", c.index, c.name, c.isCurrentSource ? "yes" : "no");
     }
     for (const ChannelAnswer& c : a.channels) {
-        out += Format("%s %d %s \"%s\" group %d type %d active %s\n", c.info.isInput ? "input" : "output",
+        out += FormatText("%s %d %s \"%s\" group %d type %d active %s\n", c.info.isInput ? "input" : "output",
                       c.info.channel, AsioErrorName(c.result), c.info.name, c.info.channelGroup, c.info.type,
                       c.info.isActive ? "yes" : "no");
     }
-    for (const auto& f : a.future) out += Format("future %s %s\n", SelectorName(f.first), AsioErrorName(f.second));
+    for (const auto& f : a.future) out += FormatText("future %s %s\n", SelectorName(f.first), AsioErrorName(f.second));
     return out;
 }
 
@@ -128,7 +120,7 @@ std::string ProbeJson(const ProbeAnswers& a) {
     w.Key("rates");
     w.StartObject();
     for (const auto& rate : a.rates) {
-        w.Key(Format("%.0f", rate.first).c_str());
+        w.Key(FormatText("%.0f", rate.first).c_str());
         w.String(AsioErrorName(rate.second));
     }
     w.EndObject();

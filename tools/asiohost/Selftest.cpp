@@ -1,5 +1,6 @@
 #include "Selftest.h"
 
+#include "FormatText.h"
 #include "DriverList.h"
 #include "Player.h"
 #include "Probe.h"
@@ -30,15 +31,6 @@ constexpr double kWidthRowRate = 48000;
 constexpr unsigned kWidths[] = {16, 24, 32};
 constexpr uint32_t kDsdRatesOffered[] = {kDsd64Rate, kDsd128Rate, kDsd256Rate};
 
-std::string Text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Text(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    return text;
-}
 
 struct Row {
     std::string format;
@@ -73,7 +65,7 @@ std::string BusyHolder() {
     if (selftest::VirtualDeviceSelected()) {
         std::string image;
         if (uint32_t pid = selftest::VirtualDeviceHolder(&image)) {
-            holder = Text("%s, process %lu", image.empty() ? "a program" : image.c_str(), static_cast<unsigned long>(pid));
+            holder = FormatText("%s, process %lu", image.empty() ? "a program" : image.c_str(), static_cast<unsigned long>(pid));
         }
     }
     CStatusBlock block;
@@ -91,16 +83,16 @@ const char* WidthName(unsigned bits) { return bits == 16 ? "16-bit" : bits == 24
 
 std::string FormatName(double rate, unsigned bits, bool duplex) {
     for (uint32_t dsd : kDsdRatesOffered) {
-        if (rate == dsd) return Text("DSD%.0f", rate / 44100);
+        if (rate == dsd) return FormatText("DSD%.0f", rate / 44100);
     }
-    return Text("%s %.0f Hz %s", duplex ? "duplex" : "PCM", rate, WidthName(bits));
+    return FormatText("%s %.0f Hz %s", duplex ? "duplex" : "PCM", rate, WidthName(bits));
 }
 
 void Judge(Row& row, const std::string& heard) {
     const PlayResult& p = row.play;
     std::vector<std::string>& why = row.reasons;
     if (p.failedStep) {
-        std::string reason = Text("refused: %s %s", p.failedStep, AsioErrorName(p.error));
+        std::string reason = FormatText("refused: %s %s", p.failedStep, AsioErrorName(p.error));
         const std::string holder = p.error == ASE_NotPresent ? BusyHolder() : "";
         if (!holder.empty()) {
             reason += " (device busy: another program holds it)";
@@ -113,23 +105,23 @@ void Judge(Row& row, const std::string& heard) {
     if (p.switches == 0) {
         why.push_back("no callbacks");
     } else if (p.switches * 2 < p.expectedSwitches) {
-        why.push_back(Text("callbacks stopped: %u of about %u", p.switches, p.expectedSwitches));
+        why.push_back(FormatText("callbacks stopped: %u of about %u", p.switches, p.expectedSwitches));
     }
     // A device left dry starts again later: then the position lags by what the dropouts lost.
     const DropoutCounts& d = p.dropouts;
     const bool dropouts = p.counted ? d.hostLate + d.driverLate + d.deviceUnderrun + d.packetFailed > 0
                                     : p.overloads + p.missed > 0;
     if (p.switches >= 2 && !dropouts && std::fabs(p.positionRate - p.rate) > kPositionTolerance * p.rate) {
-        why.push_back(Text("position off its rate: %.0f samples/s for %.0f Hz", p.positionRate, p.rate));
+        why.push_back(FormatText("position off its rate: %.0f samples/s for %.0f Hz", p.positionRate, p.rate));
     }
-    if (p.positionJumps) why.push_back(Text("position jumps %u", p.positionJumps));
-    if (p.resetRequests) why.push_back(Text("reset requests %u", p.resetRequests));
-    if (p.resyncRequests) why.push_back(Text("resync requests %u", p.resyncRequests));
-    if (p.rateChanges) why.push_back(Text("rate changes %u", p.rateChanges));
+    if (p.positionJumps) why.push_back(FormatText("position jumps %u", p.positionJumps));
+    if (p.resetRequests) why.push_back(FormatText("reset requests %u", p.resetRequests));
+    if (p.resyncRequests) why.push_back(FormatText("resync requests %u", p.resyncRequests));
+    if (p.rateChanges) why.push_back(FormatText("rate changes %u", p.rateChanges));
     if (p.counted) {
         std::string causes;
         auto add = [&causes](const char* name, uint32_t n) {
-            if (n) causes += Text("%s%s %u", causes.empty() ? "" : ", ", name, n);
+            if (n) causes += FormatText("%s%s %u", causes.empty() ? "" : ", ", name, n);
         };
         add("host late", d.hostLate);
         add("driver late", d.driverLate);
@@ -137,10 +129,10 @@ void Judge(Row& row, const std::string& heard) {
         add("packet failed", d.packetFailed);
         if (!causes.empty()) why.push_back("dropouts: " + causes);
     } else if (p.overloads || p.missed) {
-        why.push_back(Text("dropouts: overloads %u, missed periods %lld", p.overloads, static_cast<long long>(p.missed)));
+        why.push_back(FormatText("dropouts: overloads %u, missed periods %lld", p.overloads, static_cast<long long>(p.missed)));
     }
     if (p.inputs && (p.inputBreaks || p.inputsLocked < p.inputs)) {
-        why.push_back(Text("recording: %d of %d channels on the pattern, %llu breaks", p.inputsLocked, p.inputs,
+        why.push_back(FormatText("recording: %d of %d channels on the pattern, %llu breaks", p.inputsLocked, p.inputs,
                            static_cast<unsigned long long>(p.inputBreaks)));
     }
     if (!heard.empty()) why.push_back("device heard: " + heard);
@@ -148,7 +140,7 @@ void Judge(Row& row, const std::string& heard) {
 
 void PrintRow(const Run& run, const Row& row) {
     if (run.options.json) return;
-    std::string buffer = row.play.buffer ? Text("%d samples %.1f ms", row.play.buffer, row.play.periodMs) : "";
+    std::string buffer = row.play.buffer ? FormatText("%d samples %.1f ms", row.play.buffer, row.play.periodMs) : "";
     std::string verdict = row.reasons.empty() ? "OK" : "NOT OK: " + Joined(row.reasons);
     if (!row.firstTry.empty()) verdict += " (second try; the first: " + Joined(row.firstTry) + ")";
     std::printf("%-22s %-22s %s\n", row.format.c_str(), buffer.c_str(), verdict.c_str());
@@ -180,7 +172,7 @@ Row TryRow(const Run& run, IASIO* driver, double rate, bool duplex, unsigned bit
     };
     Play(driver, options, &row.play);
     if (!row.play.failedStep && !row.play.dsd && row.play.bits != bits) {
-        row.reasons.push_back(Text("the driver took %u bits", row.play.bits));
+        row.reasons.push_back(FormatText("the driver took %u bits", row.play.bits));
     }
     Judge(row, virtualDevice && !row.play.failedStep ? selftest::HeardFaults(pins) : "");
     return row;
@@ -206,7 +198,7 @@ IASIO* Recreate(Run& run, const std::string& format) {
     if (driver) return driver;
     Row row;
     row.format = format;
-    row.reasons.push_back(Text("refused: the driver could not be created (0x%08lx)", static_cast<unsigned long>(hr)));
+    row.reasons.push_back(FormatText("refused: the driver could not be created (0x%08lx)", static_cast<unsigned long>(hr)));
     run.rows.push_back(row);
     PrintRow(run, row);
     return nullptr;
@@ -296,7 +288,7 @@ bool Introduce(Run& run, std::vector<std::string>& header, IASIO** first, bool* 
     HRESULT hr = S_OK;
     IASIO* driver = Create(run.driver, &hr);
     if (!driver || driver->init(nullptr) != ASIOTrue) {
-        say(Text("device: not found (the driver could not be %s, 0x%08lx): is it connected and switched on?",
+        say(FormatText("device: not found (the driver could not be %s, 0x%08lx): is it connected and switched on?",
                  driver ? "initialised" : "created", static_cast<unsigned long>(hr)));
         if (driver) driver->Release();
         return false;
@@ -304,7 +296,7 @@ bool Introduce(Run& run, std::vector<std::string>& header, IASIO** first, bool* 
     *first = driver;
     int32_t inputs = 0, outputs = 0;
     driver->getChannels(&inputs, &outputs);
-    say(Text("device: present%s, %d outputs, %d inputs, driver version %ld", virtualDevice ? " (virtual)" : "",
+    say(FormatText("device: present%s, %d outputs, %d inputs, driver version %ld", virtualDevice ? " (virtual)" : "",
              static_cast<int>(outputs), static_cast<int>(inputs), static_cast<long>(driver->getDriverVersion())));
     say(holder.empty() ? "in use: no other program holds the device"
                        : "in use: another program holds the device (" + holder + "): close it and run again");
