@@ -38,7 +38,6 @@ public:
     ~Player() {
         m_stop = true;
         m_thread.join();
-        StepTo(m_pin, KSSTATE_RUN, KSSTATE_STOP);
         Api().CloseHandle(m_pin);
         Api().CloseHandle(m_filter);
     }
@@ -67,7 +66,8 @@ private:
             next += frames;
             packets[k]->Queue(m_pin, true);
         }
-        SetState(m_pin, KSSTATE_PAUSE);
+        // Stopped before the packets go: the stop ends those still queued.
+        StepTo(m_pin, KSSTATE_RUN, KSSTATE_STOP);
     }
 
     PinFormat m_format;
