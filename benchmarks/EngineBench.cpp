@@ -1,6 +1,7 @@
 // The driver's streaming path, measured on the virtual device:
 //  1. the render copy (outputReady, with the DSD-marker test running where
-//     the driver runs it) against memcpy of the same bytes, per format at 2
+//     the driver runs it) and the capture copy (the streaming thread's packet
+//     -> halves kernel) against memcpy of the same bytes, per format at 2
 //     and 8 channels;
 //  2. a real-time run at 2 ms buffers (192000 Hz, 32 bits) in slices that
 //     alternate with the machine's own wake-up chain (timer thread -> waiting
@@ -14,6 +15,7 @@
 //   --duplex: two inputs beside the two outputs, at 48000 Hz (2 ms buffers).
 #include "asio/AsioInterface.h"
 #include "asio/ClassFactory.h"
+#include "asio/PacketCopy.h"
 #include "device/AsioSettingsKey.h"
 #include "device/SharedTypes.h"
 #include "device/StatusBlock.h"
@@ -53,6 +55,17 @@ struct Run {
     uint32_t copies = 0;
     size_t halfBytes = 0;
     std::vector<std::vector<uint8_t>> scratch;  // memcpy's targets, a ring as the packets are
+    // The capture copy, timed in the switch too, where the streaming thread
+    // runs it: the driver's kernel from a ring of packets into host halves,
+    // and memcpy of the same bytes, on switches of their own.
+    struct Capture {
+        bool on = false;
+        int32_t width = 0, frames = 0, channels = 0;
+        std::vector<std::vector<uint8_t>> packets;
+        std::vector<std::vector<uint8_t>> halves;  // two sets of `channels`
+        std::vector<uint8_t*> destinations;
+        uint64_t best = ~0ull, bestPlain = ~0ull;
+    } capture;
     double callbackMs = 0;         // time spent in the switch, summed
     uint32_t lostRecords = 0;      // switches past the end of `times`
 };
@@ -62,6 +75,22 @@ double NowMs() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now.QuadPart * 1000.0 / g_run.frequency.QuadPart;
+}
+
+void TimeCapture(bool kernel, uint32_t n) {
+    Run::Capture& c = g_run.capture;
+    const size_t halfBytes = static_cast<size_t>(c.frames) * c.width;
+    // Each side its own packets and halves, so neither finds the other's bytes in the cache.
+    const uint8_t* packet = c.packets[(2 * n + (kernel ? 0 : 1)) % c.packets.size()].data();
+    for (int32_t ch = 0; ch < c.channels; ++ch) c.destinations[ch] = c.halves[(kernel ? 0 : c.channels) + ch].data();
+    const uint64_t t0 = __rdtsc();
+    if (kernel) {
+        packet_copy::Deinterleave(packet, c.channels * c.width, c.destinations.data(), c.channels, c.width, c.frames);
+        c.best = std::min<uint64_t>(c.best, __rdtsc() - t0);
+    } else {
+        for (int32_t ch = 0; ch < c.channels; ++ch) std::memcpy(c.destinations[ch], packet + ch * halfBytes, halfBytes);
+        c.bestPlain = std::min<uint64_t>(c.bestPlain, __rdtsc() - t0);
+    }
 }
 
 void OnSwitch(int32_t index) {
@@ -75,8 +104,14 @@ void OnSwitch(int32_t index) {
         // The packet's window is open only inside the switch: the one copy
         // of the period, timed alone; every other switch a memcpy of the
         // same halves into a ring of buffers, so both start from the same caches.
+        const uint32_t phase = r.capture.on ? n % 4 : n % 2;
+        if (phase >= 2) {
+            TimeCapture(phase == 2, n / 4);
+            r.switches = n + 1;
+            return;
+        }
         const uint64_t t0 = __rdtsc();
-        if (n % 2 == 0) {
+        if (phase == 0) {
             r.driver->outputReady();
             r.bestCopy = std::min<uint64_t>(r.bestCopy, __rdtsc() - t0);
             ++r.copies;
@@ -200,6 +235,61 @@ void FillHalves(const CopyFormat& format) {
 
 constexpr uint32_t kCopyPeriods = 60;
 
+void AddCopyEntry(std::string* json, const char* format, int32_t channels, const char* direction, double ratio) {
+    char entry[160];
+    std::snprintf(entry, sizeof(entry), "%s{\"format\":\"%s\",\"channels\":%d,\"direction\":\"%s\",\"ratio\":%.3f}",
+                  json->empty() ? "[" : ",", format, channels, direction, ratio);
+    *json += entry;
+}
+
+// The capture side's packets (the pattern, interleaved) and halves.
+void PrepareCapture(const CopyFormat& format, int32_t channels) {
+    Run::Capture& c = g_run.capture;
+    c.on = true;
+    c.width = static_cast<int32_t>(format.bytes);
+    c.frames = format.frames;
+    c.channels = channels;
+    const size_t halfBytes = static_cast<size_t>(format.frames) * format.bytes;
+    c.packets.assign(8, std::vector<uint8_t>(halfBytes * channels));
+    for (std::vector<uint8_t>& packet : c.packets) {
+        for (int32_t f = 0; f < format.frames; ++f) {
+            for (int32_t ch = 0; ch < channels; ++ch) {
+                TestPattern::Store(packet.data() + (static_cast<size_t>(f) * channels + ch) * format.bytes,
+                                   TestPattern::Sample(ch, f, format.bytes * 8), format.bytes);
+            }
+        }
+    }
+    c.halves.assign(2 * channels, std::vector<uint8_t>(halfBytes));
+    c.destinations.assign(channels, nullptr);
+    c.best = c.bestPlain = ~0ull;
+}
+
+// The capture figure, held to the reference: a fast copy of the wrong bytes is no figure.
+void ReportCapture(const CopyFormat& format, double ticksPerUs, std::string* json) {
+    Run::Capture& c = g_run.capture;
+    c.on = false;
+    if (c.best == ~0ull || c.bestPlain == ~0ull || ticksPerUs <= 0) return;
+    const size_t halfBytes = static_cast<size_t>(c.frames) * c.width;
+    std::vector<std::vector<uint8_t>> expected(c.channels, std::vector<uint8_t>(halfBytes));
+    std::vector<uint8_t*> reference(c.channels);
+    for (int32_t ch = 0; ch < c.channels; ++ch) {
+        reference[ch] = expected[ch].data();
+        c.destinations[ch] = c.halves[ch].data();
+    }
+    const int32_t stride = c.channels * c.width;
+    packet_copy::Plain().deinterleave(c.packets[0].data(), stride, reference.data(), c.channels, c.width, c.frames);
+    packet_copy::Deinterleave(c.packets[0].data(), stride, c.destinations.data(), c.channels, c.width, c.frames);
+    bool same = true;
+    for (int32_t ch = 0; ch < c.channels; ++ch) same = same && expected[ch] == c.halves[ch];
+    const double copy = c.best / ticksPerUs, plain = c.bestPlain / ticksPerUs;
+    std::fprintf(json ? stderr : stdout,
+                 "capture copy %-9s %d channels              : %6.2f us per period of %6zu bytes; memcpy %5.2f us; "
+                 "ratio %.1f%s\n",
+                 format.name, c.channels, copy, halfBytes * c.channels, plain, copy / plain,
+                 same ? "" : " (WRONG BYTES)");
+    if (json && same) AddCopyEntry(json, format.name, c.channels, "capture", copy / plain);
+}
+
 // The render copy of one period (outputReady inside the switch, as a host
 // calls it) against memcpy of the same bytes, the fastest of kCopyPeriods each.
 void CopyOne(sim::SharedState* device, const CopyFormat& format, int32_t channels, std::string* json) {
@@ -224,6 +314,7 @@ void CopyOne(sim::SharedState* device, const CopyFormat& format, int32_t channel
     const size_t bytes = static_cast<size_t>(format.frames) * format.bytes * channels;
     r.halfBytes = static_cast<size_t>(format.frames) * format.bytes;
     r.scratch.assign(8, std::vector<uint8_t>(bytes, 0));
+    if (format.rate < kDsd64Rate) PrepareCapture(format, channels);  // capture is PCM only
     r.timeCopy = true;
     r.bestCopy = r.bestPlain = ~0ull;
     r.copies = 0;
@@ -249,12 +340,8 @@ void CopyOne(sim::SharedState* device, const CopyFormat& format, int32_t channel
                      format.name, channels, format.markers ? ", marker test" : "              ", copy, bytes, plain,
                      copy / plain);
     }
-    if (json && measured) {
-        char entry[160];
-        std::snprintf(entry, sizeof(entry), "%s{\"format\":\"%s\",\"channels\":%d,\"direction\":\"render\",\"ratio\":%.3f}",
-                      json->empty() ? "[" : ",", format.name, channels, copy / plain);
-        *json += entry;
-    }
+    if (json && measured) AddCopyEntry(json, format.name, channels, "render", copy / plain);
+    if (r.capture.on) ReportCapture(format, ticksPerUs, json);
     driver->disposeBuffers();
     driver->Release();
 }
@@ -323,14 +410,16 @@ void RealTimeBench(sim::SharedState* device, const BenchOptions& options, const 
         underruns.BaselineSlice(base.worstLateMs > periodMs);
         baselineUnderruns += base.underruns;
         baselineSlices.underruns.push_back(static_cast<double>(base.underruns));
+        baselineSlices.dryMs.push_back(base.dryMs);
 
         const wake::BaselineSlice design = wake::RunDesignSlice(periodMs, ms, busyMs, options.duplex);
         designSeries.AddSlice(design.times.data(), design.times.size());
         designUnderruns += design.underruns;
         designSlices.underruns.push_back(static_cast<double>(design.underruns));
+        designSlices.dryMs.push_back(design.dryMs);
 
         const uint32_t first = std::min<uint32_t>(r.switches, static_cast<uint32_t>(r.times.size()));
-        const uint64_t underrunsBefore = stream.underruns;
+        const uint64_t underrunsBefore = stream.underruns, dryBefore = stream.dryMicroseconds;
         const uint64_t cpuBefore = ThreadCpu100ns(r.streamThread);
         started = driver->start() == ASE_OK;
         if (!started) {
@@ -346,6 +435,7 @@ void RealTimeBench(sim::SharedState* device, const BenchOptions& options, const 
         underruns.DriverSlice(stream.underruns - underrunsBefore);
         deviceUnderruns += stream.underruns - underrunsBefore;
         driverSlices.underruns.push_back(static_cast<double>(stream.underruns - underrunsBefore));
+        driverSlices.dryMs.push_back(static_cast<double>(stream.dryMicroseconds - dryBefore) / 1000);
         cpu += ThreadCpu100ns(r.streamThread) - cpuBefore;
         if (r.switches > 0) busyMs = r.callbackMs / r.switches;
     }
@@ -373,6 +463,17 @@ void RealTimeBench(sim::SharedState* device, const BenchOptions& options, const 
         std::printf("device underruns, median of the paired ratios: bare %.2f (95%% interval %.2f to %.2f), "
                     "design %.2f (%.2f to %.2f)\n",
                     u.median, u.low, u.high, du.median, du.low, du.high);
+        const wake::PairedFigure d = wake::PairedRatio(driverSlices.dryMs, baselineSlices.dryMs, periodMs);
+        const wake::PairedFigure dd = wake::PairedRatio(driverSlices.dryMs, designSlices.dryMs, periodMs);
+        auto total = [](const std::vector<double>& v) {
+            double sum = 0;
+            for (double x : v) sum += x;
+            return sum;
+        };
+        std::printf("device dry time: the device %.1f ms, the bare chain's %.1f ms, the design chain's %.1f ms; "
+                    "paired ratios bare %.2f (%.2f to %.2f), design %.2f (%.2f to %.2f)\n",
+                    total(driverSlices.dryMs), total(baselineSlices.dryMs), total(designSlices.dryMs), d.median,
+                    d.low, d.high, dd.median, dd.low, dd.high);
         std::printf("underruns: the device %llu, the bare chain's %llu, the design chain's %llu; records lost %u\n",
                     static_cast<unsigned long long>(deviceUnderruns), static_cast<unsigned long long>(baselineUnderruns),
                     static_cast<unsigned long long>(designUnderruns), r.lostRecords);

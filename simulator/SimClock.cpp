@@ -215,6 +215,7 @@ void CompleteHead(PinInstance& pin, LONG status) {
         } else if (pin.running && !(state && state->config.burst)) {
             // Nothing left to play: the device runs dry until the next packet.
             pin.starved = true;
+            pin.dry = true;
             if (stream) {
                 ++stream->underruns;
                 stream->starved = 1;
@@ -239,6 +240,7 @@ void CompleteLater(OVERLAPPED* overlapped, LONG status, ULONG_PTR bytes) {
 void CancelAll(PinInstance& pin, LONG status) {
     while (pin.count) CompleteHead(pin, status);
     pin.starved = true;
+    pin.dry = false;
 }
 
 }  // namespace sim

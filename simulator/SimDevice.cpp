@@ -231,6 +231,7 @@ void ClearCounters(SharedState& state) {
     state.markerReports = 0;
     for (Stream& stream : state.streams) {
         stream.queued = stream.completed = stream.cancelled = stream.underruns = stream.bytes = 0;
+        stream.dryMicroseconds = 0;
         stream.partialPackets = 0;
         stream.takes = stream.startFaults = stream.leadFaults = stream.markerFaults = stream.changedPackets = 0;
         std::memset(stream.channel, 0, sizeof(stream.channel));

@@ -282,8 +282,13 @@ DWORD QueueStream(PinInstance& pin, bool write, void* out, DWORD outSize, OVERLA
     ++pin.count;
     if (pin.running && pin.count == 1) {
         int64_t now = Now();
+        if (pin.dry && now > pin.chainTime && state && pin.pinId < kMaxPins) {
+            state->streams[pin.pinId].dryMicroseconds +=
+                static_cast<uint64_t>((now - pin.chainTime) * 1000000 / TicksPerSecond());
+        }
         if (pin.starved || pin.chainTime < now) pin.chainTime = now;
         pin.starved = false;
+        pin.dry = false;
         pin.headDeadline = pin.chainTime + packet.duration;
     }
     if (state && pin.pinId < kMaxPins) {

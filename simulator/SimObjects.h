@@ -40,6 +40,7 @@ struct PinInstance {
     bool flushing = false;
     bool running = false;      // clock runs (KSSTATE_RUN)
     bool starved = true;       // running with nothing queued
+    bool dry = false;          // ran dry while running: the next packet ends an underrun
     bool stalled = false;      // held by the stall fault: goes on afresh, without catching up
     int64_t chainTime = 0;     // when the device finished the data it has
     Packet queue[kPacketQueueSize] = {};

@@ -13,7 +13,7 @@
 namespace sim {
 
 constexpr uint32_t kStateMagic = 0x56534D31;  // "VSM1"
-constexpr uint32_t kStateVersion = 3;
+constexpr uint32_t kStateVersion = 4;
 constexpr uint32_t kMaxPins = 8;
 constexpr uint32_t kMaxChannels = 8;
 constexpr uint32_t kReportLogSize = 128;
@@ -93,6 +93,7 @@ struct Stream {
     uint64_t completed;            // packets completed with data
     uint64_t cancelled;            // packets ended by stop, reset, close or removal
     uint64_t underruns;            // times the device ran dry while running
+    uint64_t dryMicroseconds;      // how long it stayed dry, summed over those times
     uint64_t bytes;                // data bytes moved
     uint64_t takes;                // takes that carried sound (RUN after STOP)
     uint64_t startFaults;          // takes whose first sound was not frame 0

@@ -129,7 +129,7 @@ TEST_F(SimProcesses, ToolSetsRequestFaultsAndShowsPartialPackets) {
     EXPECT_NE(std::string::npos, status.output.find("stream 0 faults channel 2, start 1, break 2\n")) << status.output;
     EXPECT_NE(std::string::npos, status.output.find("fault pend-properties answer\n")) << status.output;
     EXPECT_NE(std::string::npos, status.output.find("fault size-query-insufficient on\n")) << status.output;
-    EXPECT_NE(std::string::npos, status.output.find("underruns 0 partial 3\n")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("underruns 0 dry 0 ms partial 3\n")) << status.output;
     ChildResult json = tool("status --json");
     EXPECT_NE(std::string::npos, json.output.find("\"pend_properties\":\"answer\",\"size_query_insufficient\":true"))
         << json.output;

@@ -72,7 +72,18 @@ TEST_F(SimStream, EightRenderPacketsCompleteInOrderAtThePacketRateAndPassTheChec
         EXPECT_EQ(0u, stream.channel[c].breaks);
         EXPECT_EQ(1u, stream.channel[c].locked);
     }
+    // How long it stayed dry is counted when the next packet ends it; a stop ends none.
+    EXPECT_EQ(0u, stream.dryMicroseconds);
+    Sleep(30);
+    Packet ninth(frames * 6);
+    FillPattern(ninth.data, 8ull * frames, frames, 2, 24);
+    ASSERT_EQ(DWORD(ERROR_IO_PENDING), ninth.Queue(pin, true));
+    EXPECT_GE(stream.dryMicroseconds, 30000u);
+    ASSERT_TRUE(ninth.Wait(5000));
+    const uint64_t dry = stream.dryMicroseconds;
     StepTo(pin, KSSTATE_RUN, KSSTATE_STOP);
+    EXPECT_EQ(dry, stream.dryMicroseconds);
+    EXPECT_EQ(0u, stream.channel[0].breaks);
     EXPECT_TRUE(Api().CloseHandle(pin));
     EXPECT_EQ(0u, stream.open);
     Api().CloseHandle(filter);

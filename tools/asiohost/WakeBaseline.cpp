@@ -34,6 +34,7 @@ struct Chain {
     HANDLE finished = nullptr;  // manual-reset: the timer gave its last signal
     std::atomic<int32_t> queued{0};
     std::atomic<double> handedMs{0};  // when the waiter last handed a packet back
+    std::atomic<double> dryFromMs{0};  // when the device last ran out of packets
     uint32_t holdMs = 0;
     bool design = false;  // the waiter does the design's per-period work
     bool duplex = false;
@@ -42,6 +43,16 @@ struct Chain {
     double deadlines[kDeadlineRing] = {};
     BaselineSlice* slice = nullptr;
 };
+
+// The waiter's packet goes back; into a dry device it ends an underrun.
+void HandBack(Chain& chain, BaselineSlice& slice) {
+    const double now = NowMs();
+    chain.handedMs = now;
+    if (chain.queued++ == 0) {
+        ++slice.underruns;
+        slice.dryMs += std::max(0.0, now - chain.dryFromMs);
+    }
+}
 
 // The device clock's loop: the same timed wait and yield loop, on an event
 // that every packet handed back sets.
@@ -68,6 +79,7 @@ DWORD WINAPI TimerThread(void* context) {
         if (now >= deadline) {
             chain.deadlines[completed++ % kDeadlineRing] = deadline;
             ++k;
+            chain.dryFromMs = deadline;
             dry = --chain.queued == 0;
             if (chain.captureTick) ReleaseSemaphore(chain.captureTick, 1, nullptr);
             ReleaseSemaphore(chain.tick, 1, nullptr);
@@ -127,8 +139,7 @@ DWORD WINAPI DesignWaiterThread(void* context) {
         if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
         slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
         while (NowMs() - now < chain.busyMs) YieldProcessor();
-        chain.handedMs = NowMs();
-        if (chain.queued++ == 0) ++slice.underruns;
+        HandBack(chain, slice);
         SetEvent(chain.wake);
     }
     CancelWaitableTimer(timer);
@@ -149,8 +160,7 @@ DWORD WINAPI WaiterThread(void* context) {
         slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
         if (chain.holdMs) Sleep(chain.holdMs);
         // The next packet; into a dry device it starts the grid anew.
-        chain.handedMs = NowMs();
-        if (chain.queued++ == 0) ++slice.underruns;
+        HandBack(chain, slice);
         SetEvent(chain.wake);
     }
     return 0;
@@ -399,9 +409,18 @@ void PrintJsonComparison(std::FILE* out, const char* name, const Series& driver,
     figure("missed_ratio", PairedRatio(driver.SliceMissedPer1000(), baseline.SliceMissedPer1000(), kMissedFloor),
            false);
     figure("underrun_ratio", PairedRatio(driverSlices.underruns, baselineSlices.underruns, kUnderrunFloor), false);
+    // One period of dry time is the floor, as one underrun is for the counts.
+    figure("dry_ratio", PairedRatio(driverSlices.dryMs, baselineSlices.dryMs, driver.PeriodMs()), false);
     figure("p99_ratio", PairedRatio(driver.SliceP99(), baseline.SliceP99(), 0), false);
     figure("p999_ratio", PairedRatio(driver.SliceP999(), baseline.SliceP999(), 0), false);
     figure("max_ratio", PairedRatio(driver.SliceMax(), baseline.SliceMax(), 0), false);
+    auto sum = [](const std::vector<double>& v) {
+        double total = 0;
+        for (double x : v) total += x;
+        return total;
+    };
+    std::fprintf(out, "\"driver_dry_ms\":%.3f,\"baseline_dry_ms\":%.3f,", sum(driverSlices.dryMs),
+                 sum(baselineSlices.dryMs));
     std::fprintf(out, "\"driver_missed\":%lld,\"baseline_missed\":%lld,\"driver_p99_ms\":%.4f,\"baseline_p99_ms\":%.4f}",
                  static_cast<long long>(driver.Missed()), static_cast<long long>(baseline.Missed()),
                  driver.Deviation(0.99), baseline.Deviation(0.99));

@@ -55,6 +55,7 @@ struct BaselineSlice {
     std::vector<double> times;  // wake-ups, ms
     double worstLateMs = 0;     // the latest wake-up against its deadline
     uint32_t underruns = 0;     // times the waiter left the device dry
+    double dryMs = 0;           // how long the device stayed dry, summed
     bool ran = false;           // both threads started
 };
 
@@ -115,6 +116,7 @@ PairedFigure PairedRatio(const std::vector<double>& driver, const std::vector<do
 // What a driver slice is set against in the paired figures.
 struct SliceFigures {
     std::vector<double> underruns;  // device underruns per slice
+    std::vector<double> dryMs;      // how long the device stayed dry per slice, ms
 };
 
 // The two chains' figures, the ratios driver / baseline and the verdict.

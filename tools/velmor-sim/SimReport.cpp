@@ -125,8 +125,9 @@ std::string StatusText(const sim::SharedState& s) {
                     st.capture ? "capture" : "render", open ? "open" : "closed", StateName(open ? st.state : 0), st.rate,
                     st.bits, st.validBits, st.channels, st.dsd);
         out += Line("stream %u packets queued %" PRIu64 " completed %" PRIu64 " cancelled %" PRIu64
-                    " underruns %" PRIu64 " partial %u",
-                    pin, st.queued, st.completed, st.cancelled, st.underruns, st.partialPackets);
+                    " underruns %" PRIu64 " dry %" PRIu64 " ms partial %u",
+                    pin, st.queued, st.completed, st.cancelled, st.underruns, st.dryMicroseconds / 1000,
+                    st.partialPackets);
         for (uint32_t ch = 0; ch < st.channels && ch < sim::kMaxChannels; ++ch) {
             const sim::ChannelCounters& cc = st.channel[ch];
             out += Line("stream %u channel %u frames %" PRIu64 " breaks %" PRIu64 " gaps %" PRIu64 " channel %" PRIu64
@@ -206,6 +207,7 @@ std::string StatusJson(const sim::SharedState& s) {
         Key(w, "completed", st.completed);
         Key(w, "cancelled", st.cancelled);
         Key(w, "underruns", st.underruns);
+        Key(w, "dry_us", st.dryMicroseconds);
         Key(w, "partial_packets", st.partialPackets);
         if (!st.capture) {
             Key(w, "takes", st.takes);
