@@ -15,6 +15,8 @@ namespace {
 
 // The render packet of the switch under way.
 enum RenderWindow : LONG { kWindowClosed = 0, kWindowOpen = 1, kWindowCopying = 2, kWindowDone = 3 };
+// Spins the streaming thread waits for another thread's copy before yielding.
+constexpr int kCopySpins = 4096;
 
 }  // namespace
 
@@ -184,8 +186,16 @@ void CAsioSample::CloseRenderWindow(int ring, int half) {
         }
         return;
     }
-    // An outputReady from another thread may still be copying: the packet goes out whole.
-    while (m_renderWindow == kWindowCopying) YieldProcessor();
+    // An outputReady from another thread may still be copying: the packet
+    // goes out whole. The copy takes microseconds; past a short spin the
+    // processor is given up, so a copier that lost it finishes even on one core.
+    for (int spins = 0; m_renderWindow == kWindowCopying; ++spins) {
+        if (spins < kCopySpins) {
+            YieldProcessor();
+        } else {
+            SwitchToThread();
+        }
+    }
     InterlockedExchange(&m_renderWindow, kWindowClosed);
 }
 
