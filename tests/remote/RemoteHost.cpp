@@ -90,8 +90,11 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     while (!done()) {
         if (GetTickCount() - start > timeoutMs) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        // A queue that never runs dry must not outlast the bound either.
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        while (GetTickCount() - start <= timeoutMs && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
     }
     return true;
 }

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -97,6 +98,50 @@ struct BounceWindow {
 };
 int BounceWindow::bounces = 0;
 int BounceWindow::barriers = 0;
+
+// Ends the program naming the step when a step does not come back within
+// the bound: a panel that hangs then fails by name instead of running into
+// CTest's time-out. The bound is far above a step's longest normal run.
+class StepWatch {
+public:
+    explicit StepWatch(DWORD boundMs = 60000) : m_bound(boundMs) {}
+    ~StepWatch() {
+        if (!m_thread) return;
+        SetEvent(m_stop);
+        WaitForSingleObject(m_thread, 30000);
+        CloseHandle(m_thread);
+        CloseHandle(m_stop);
+    }
+    StepWatch(const StepWatch&) = delete;
+    StepWatch& operator=(const StepWatch&) = delete;
+
+    // The step now running; the watch starts with the first.
+    void Step(const char* name) {
+        m_step.store(name);
+        m_since.store(GetTickCount());
+        if (m_thread) return;
+        m_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+
+private:
+    static DWORD WINAPI Run(void* parameter) {
+        auto* self = static_cast<StepWatch*>(parameter);
+        while (WaitForSingleObject(self->m_stop, 100) == WAIT_TIMEOUT) {
+            if (GetTickCount() - self->m_since.load() <= self->m_bound) continue;
+            std::fprintf(stderr, "step: %s did not return within %lu ms\n", self->m_step.load(), self->m_bound);
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        return 0;
+    }
+
+    const DWORD m_bound;
+    std::atomic<const char*> m_step{""};
+    std::atomic<DWORD> m_since{0};
+    HANDLE m_stop = nullptr;
+    HANDLE m_thread = nullptr;
+};
 
 // Whether a port can be bound (is free).
 bool PortFree(uint16_t port) {
@@ -178,6 +223,7 @@ protected:
     CStatusBlock block;
     RemoteClient client;
     uint16_t port = 0;
+    StepWatch watch;
 
 private:
     AdapterInfoSource m_adapters = nullptr;
@@ -406,32 +452,44 @@ TEST_F(RemotePanel, GetDataOffersWhatTheSetRequestsTake) {
 }
 
 TEST_F(RemotePanel, ModeSwitchKeepsAnswering) {
+    watch.Step("the panel starts with the service");
     Start(kWindows7);
     ASSERT_TRUE(Running());
     CPPageRemoteCtrl* first = dialog->RemotePage();
+    watch.Step("the switch to ASIO mode");
     Command(IDC_MODE_ASIO);
     ASSERT_TRUE(dialog->AsioMode());
     EXPECT_NE(first, dialog->RemotePage());
     EXPECT_TRUE(Running());
     EXPECT_EQ("Deactivate", Text(IDC_NETWORK_SERVER));
+    watch.Step("a request after the switch to ASIO mode");
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
+    watch.Step("the switch to Playback mode");
     Command(IDC_MODE_PLAYBACK);
+    watch.Step("a request after the switch to Playback mode");
     EXPECT_EQ(R"({"status":"ok","output":{},"error":"no"})", Ask(R"({"api":"velmor"})"));
 
     // The page of the last build stops the service it took over.
+    watch.Step("Network Server stops the service taken over");
     Command(IDC_NETWORK_SERVER);
     EXPECT_EQ("Network Server", Text(IDC_NETWORK_SERVER));
     EXPECT_FALSE(dialog->RemotePage()->Active());
     EXPECT_TRUE(PortFree(port));
 
     // Once handed over, an ordinary rebuild stops a running service again.
+    watch.Step("Network Server starts the service again");
     Command(IDC_NETWORK_SERVER);
+    watch.Step("the second switch to ASIO mode");
     Command(IDC_MODE_ASIO);
     ASSERT_TRUE(Running());
     EXPECT_FALSE(dialog->ModeSwitched());
+    watch.Step("the device arrival");
     DeviceChange(DBT_DEVICEARRIVAL);
+    watch.Step("the endpoint notice after the arrival");
     SendMessageA(dialog->Hwnd(), WM_PANEL_ENDPOINT_ACTIVE, 0, 0);
     EXPECT_TRUE(PortFree(port));
+    watch.Step("the panel closes");
+    dialog.reset();
 }
 
 // Formats the device does not offer and lengths of 0 or that wrap change nothing.
