@@ -53,9 +53,10 @@ const Path* Sse2();
 // every channel present; everything else goes the SSE2 way. Null when the
 // processor (CPUID) or the build lacks it.
 const Path* Ssse3();
-// AVX2 kernels for the render side of the layouts SSSE3 takes; everything
-// else goes the SSSE3 way. Null when the processor, the system (XGETBV) or
-// the build lacks it.
+// AVX2 kernels for the render side of the layouts SSSE3 takes, and for the
+// capture side of packed frames of 2 channels and of multiples of 8 (of 4 at
+// 32 bits) with every channel present; everything else goes the SSSE3 way.
+// Null when the processor, the system (XGETBV) or the build lacks it.
 const Path* Avx2();
 // What the engine uses: the newest of AVX2, SSSE3 and SSE2 the processor and
 // the build have, else the plain path.

@@ -1,9 +1,10 @@
-// AVX2 kernels for 24-bit render copies: the SSSE3 byte shuffles on 256-bit
-// vectors. vpshufb shuffles within each 128-bit half, so each half carries
-// its own block of frames and the same 16-byte tables serve both. Offered
-// only when CPUID says the processor has AVX2 and XGETBV says the system
-// keeps the 256-bit registers; only the functions between the target
-// pragmas use it. The capture side and other layouts go the SSSE3 way.
+// AVX2 kernels for 24-bit render copies and for capture copies at every
+// width: the SSSE3 byte shuffles and the SSE2 transposes on 256-bit vectors.
+// Most AVX2 shuffles work within each 128-bit half, so each half carries its
+// own block of frames (or of channels) and the same 16-byte tables serve
+// both. Offered only when CPUID says the processor has AVX2 and XGETBV says
+// the system keeps the 256-bit registers; only the functions between the
+// target pragmas use it. Other layouts go the SSSE3 way.
 //
 // GCC does not align the stack to 32 bytes on Windows, so this file is
 // assembled with unaligned vector moves (see CMakeLists.txt): a spilled
@@ -260,6 +261,145 @@ int32_t InterleaveEight(uint8_t* out, const uint8_t* const* s, int32_t frames, c
     return f;
 }
 
+// The capture side. Each kernel does whole steps of frames and returns how
+// many; the caller copies the rest sample by sample.
+
+// Two 16-bit channels, 16 frames (64 bytes) a step: each 32-bit lane is a
+// frame, a in its low half and b in its high. Frames 0-3 and 8-11 in x, 4-7
+// and 12-15 in y, so that packing the halves of both puts each channel's
+// samples in order without a move across the halves.
+int32_t DeinterleaveTwo16(const uint8_t* in, uint8_t* a, uint8_t* b, int32_t frames) {
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    int32_t f = 0;
+    for (; f + 16 <= frames; f += 16) {
+        const uint8_t* p = in + 4 * f;
+        const __m256i x = Load2(p, p + 32), y = Load2(p + 16, p + 48);
+        Store32(a + 2 * f, _mm256_packus_epi32(_mm256_and_si256(x, low), _mm256_and_si256(y, low)));
+        Store32(b + 2 * f, _mm256_packus_epi32(_mm256_srli_epi32(x, 16), _mm256_srli_epi32(y, 16)));
+    }
+    return f;
+}
+
+// Groups of eight 16-bit channels, 16 frames a step: frame i in the low
+// half of v[i], frame i + 8 in the high one, so that the 8x8 transpose in
+// each half leaves channel c's 16 samples in v[c].
+int32_t DeinterleaveEight16(const uint8_t* in, int32_t stride, uint8_t* const* d, int32_t channels, int32_t frames) {
+    int32_t f = 0;
+    for (; f + 16 <= frames; f += 16) {
+        for (int32_t g = 0; g < channels; g += 8) {
+            const uint8_t* from = in + f * stride + 2 * g;
+            __m256i v[8], t[8];
+            #pragma GCC unroll 8
+            for (int i = 0; i < 8; ++i) v[i] = Load2(from + i * stride, from + (i + 8) * stride);
+            #pragma GCC unroll 4
+            for (int i = 0; i < 4; ++i) {
+                t[i] = _mm256_unpacklo_epi16(v[2 * i], v[2 * i + 1]);
+                t[i + 4] = _mm256_unpackhi_epi16(v[2 * i], v[2 * i + 1]);
+            }
+            // t[i]: channels 0-3 of frames 2i, 2i + 1; t[i + 4]: channels 4-7.
+            #pragma GCC unroll 2
+            for (int h = 0; h < 2; ++h) {
+                __m256i* q = t + 4 * h;
+                const __m256i u0 = _mm256_unpacklo_epi32(q[0], q[1]), u1 = _mm256_unpackhi_epi32(q[0], q[1]);
+                const __m256i u2 = _mm256_unpacklo_epi32(q[2], q[3]), u3 = _mm256_unpackhi_epi32(q[2], q[3]);
+                // u0: channels 0, 1 of frames 0-3; u2: of frames 4-7; u1, u3: channels 2, 3.
+                uint8_t* const* to = d + g + 4 * h;
+                Store32(to[0] + 2 * f, _mm256_unpacklo_epi64(u0, u2));
+                Store32(to[1] + 2 * f, _mm256_unpackhi_epi64(u0, u2));
+                Store32(to[2] + 2 * f, _mm256_unpacklo_epi64(u1, u3));
+                Store32(to[3] + 2 * f, _mm256_unpackhi_epi64(u1, u3));
+            }
+        }
+    }
+    return f;
+}
+
+// Two 24-bit channels, 8 frames a step: the SSSE3 step's 4 frames in each
+// half, each channel's twelve bytes a half joined to 24 and stored 32 at a
+// time in ascending order, so the loop leaves three frames after its last step.
+int32_t DeinterleaveTwo24(const uint8_t* in, uint8_t* a, uint8_t* b, int32_t frames) {
+    const Tables& t = TheTables();
+    const __m256i a0 = Wide(t.splitA[0]), a1 = Wide(t.splitA[1]);
+    const __m256i b0 = Wide(t.splitB[0]), b1 = Wide(t.splitB[1]);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    int32_t f = 0;
+    for (; f + 11 <= frames; f += 8) {
+        const uint8_t* p = in + 6 * f;
+        const __m256i low = Load2(p, p + 24), high = Load2(p + 8, p + 32);
+        const __m256i as = _mm256_or_si256(_mm256_shuffle_epi8(low, a0), _mm256_shuffle_epi8(high, a1));
+        const __m256i bs = _mm256_or_si256(_mm256_shuffle_epi8(low, b0), _mm256_shuffle_epi8(high, b1));
+        Store32(a + 3 * f, _mm256_permutevar8x32_epi32(as, join));
+        Store32(b + 3 * f, _mm256_permutevar8x32_epi32(bs, join));
+    }
+    return f;
+}
+
+// Groups of eight 24-bit channels, 4 frames a step: frame i's channels 0-3
+// in the low half of its row, 4-7 in the high one, spread to 32-bit lanes
+// and transposed, so that a row holds channel c's four samples and c + 4's;
+// packed to twelve bytes a half, each goes out in a 16-byte store whose spare
+// four the next step overwrites (the loop leaves two frames after its last
+// step; the loads reach four bytes into the fifth frame).
+int32_t DeinterleaveEight24(const uint8_t* in, int32_t stride, uint8_t* const* d, int32_t channels, int32_t frames) {
+    const Tables& t = TheTables();
+    const __m256i spread = Wide(t.spread), compact = Wide(t.compact);
+    int32_t f = 0;
+    for (; f + 6 <= frames; f += 4) {
+        for (int32_t g = 0; g < channels; g += 8) {
+            const uint8_t* from = in + f * stride + 3 * g;
+            __m256i r0 = _mm256_shuffle_epi8(Load2(from, from + 12), spread);
+            __m256i r1 = _mm256_shuffle_epi8(Load2(from + stride, from + stride + 12), spread);
+            __m256i r2 = _mm256_shuffle_epi8(Load2(from + 2 * stride, from + 2 * stride + 12), spread);
+            __m256i r3 = _mm256_shuffle_epi8(Load2(from + 3 * stride, from + 3 * stride + 12), spread);
+            Transpose4(r0, r1, r2, r3);
+            const __m256i rows[4] = {_mm256_shuffle_epi8(r0, compact), _mm256_shuffle_epi8(r1, compact),
+                                     _mm256_shuffle_epi8(r2, compact), _mm256_shuffle_epi8(r3, compact)};
+            #pragma GCC unroll 4
+            for (int i = 0; i < 4; ++i) {
+                Store16(d[g + i] + 3 * f, _mm256_castsi256_si128(rows[i]));
+                Store16(d[g + i + 4] + 3 * f, _mm256_extracti128_si256(rows[i], 1));
+            }
+        }
+    }
+    return f;
+}
+
+// Two 32-bit channels, 8 frames a step: frames 0, 1 and 4, 5 in x, 2, 3 and
+// 6, 7 in y; the even lanes of both are a's, the odd ones b's.
+int32_t DeinterleaveTwo32(const uint8_t* in, uint8_t* a, uint8_t* b, int32_t frames) {
+    int32_t f = 0;
+    for (; f + 8 <= frames; f += 8) {
+        const uint8_t* p = in + 8 * f;
+        const __m256 x = _mm256_castsi256_ps(Load2(p, p + 32));
+        const __m256 y = _mm256_castsi256_ps(Load2(p + 16, p + 48));
+        Store32(a + 4 * f, _mm256_castps_si256(_mm256_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0))));
+        Store32(b + 4 * f, _mm256_castps_si256(_mm256_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1))));
+    }
+    return f;
+}
+
+// Groups of four 32-bit channels, 8 frames a step: frame i's group in the
+// low half of its row, frame i + 4's in the high one; the 4x4 transpose in
+// each half leaves a channel's 8 samples in one row.
+int32_t DeinterleaveGroups32(const uint8_t* in, int32_t stride, uint8_t* const* d, int32_t channels, int32_t frames) {
+    int32_t f = 0;
+    for (; f + 8 <= frames; f += 8) {
+        for (int32_t g = 0; g < channels; g += 4) {
+            const uint8_t* from = in + f * stride + 4 * g;
+            const int32_t four = 4 * stride;
+            __m256i r0 = Load2(from, from + four), r1 = Load2(from + stride, from + stride + four);
+            __m256i r2 = Load2(from + 2 * stride, from + 2 * stride + four);
+            __m256i r3 = Load2(from + 3 * stride, from + 3 * stride + four);
+            Transpose4(r0, r1, r2, r3);
+            Store32(d[g] + 4 * f, r0);
+            Store32(d[g + 1] + 4 * f, r1);
+            Store32(d[g + 2] + 4 * f, r2);
+            Store32(d[g + 3] + 4 * f, r3);
+        }
+    }
+    return f;
+}
+
 }  // namespace
 }  // namespace packet_copy
 
@@ -292,9 +432,35 @@ void Avx2Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sourc
     });
 }
 
+// The capture layouts with a kernel here: packed frames of 2 channels, or of
+// a multiple of 8 (of 4 at 32 bits), every channel present.
+int32_t Avx2Blocks(const uint8_t* in, int32_t stride, uint8_t* const* d, int32_t channels, int32_t width,
+                   int32_t frames) {
+    if (frames <= 0 || width < 2 || width > 4 || stride != channels * width) return -1;
+    const int32_t group = width == 4 ? 4 : 8;
+    if (channels != 2 && (channels <= 0 || channels % group != 0)) return -1;
+    for (int32_t c = 0; c < channels; ++c) {
+        if (!d[c]) return -1;
+    }
+    switch (width) {
+    case 2:
+        return channels == 2 ? DeinterleaveTwo16(in, d[0], d[1], frames) : DeinterleaveEight16(in, stride, d, channels, frames);
+    case 3:
+        return channels == 2 ? DeinterleaveTwo24(in, d[0], d[1], frames) : DeinterleaveEight24(in, stride, d, channels, frames);
+    default:
+        return channels == 2 ? DeinterleaveTwo32(in, d[0], d[1], frames)
+                             : DeinterleaveGroups32(in, stride, d, channels, frames);
+    }
+}
+
 void Avx2Deinterleave(const uint8_t* packet, int32_t stride, uint8_t* const* destinations, int32_t channels,
                       int32_t width, int32_t frames) {
-    Ssse3()->deinterleave(packet, stride, destinations, channels, width, frames);
+    const int32_t done = Avx2Blocks(packet, stride, destinations, channels, width, frames);
+    if (done < 0) {
+        Ssse3()->deinterleave(packet, stride, destinations, channels, width, frames);
+        return;
+    }
+    DeinterleaveFrames(packet, stride, destinations, channels, width, done, frames);
 }
 
 bool Avx2Markers(const uint8_t* samples, int32_t frames, int32_t width) {

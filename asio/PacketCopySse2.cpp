@@ -265,11 +265,10 @@ int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d,
     uint8_t* const d1 = channels > 1 ? d[1] : nullptr;
     if (width == 4 && channels == 2) {
         for (; f + 4 <= frames; f += 4) {
-            // [a0 b0 a1 b1] [a2 b2 a3 b3] -> [a0 a1 b0 b1] [a2 a3 b2 b3]
-            const __m128i x = _mm_shuffle_epi32(Load(in + 8 * f), _MM_SHUFFLE(3, 1, 2, 0));
-            const __m128i y = _mm_shuffle_epi32(Load(in + 8 * f + 16), _MM_SHUFFLE(3, 1, 2, 0));
-            Store(d0 + 4 * f, _mm_unpacklo_epi64(x, y));
-            Store(d1 + 4 * f, _mm_unpackhi_epi64(x, y));
+            // [a0 b0 a1 b1] [a2 b2 a3 b3]: the even lanes of both are a's, the odd ones b's.
+            const __m128 x = _mm_castsi128_ps(Load(in + 8 * f)), y = _mm_castsi128_ps(Load(in + 8 * f + 16));
+            Store(d0 + 4 * f, _mm_castps_si128(_mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0))));
+            Store(d1 + 4 * f, _mm_castps_si128(_mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1))));
         }
     } else if (width == 4) {
         for (; f + 4 <= frames; f += 4) {
@@ -285,14 +284,13 @@ int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d,
         }
     } else if (width == 2 && channels == 2) {
         for (; f + 8 <= frames; f += 8) {
-            // Per 64-bit half [a b a b] -> [a a b b], then the halves' a pairs together.
-            auto split = [](__m128i v) {
-                v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 1, 2, 0)), _MM_SHUFFLE(3, 1, 2, 0));
-                return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
-            };
-            const __m128i x = split(Load(in + 4 * f)), y = split(Load(in + 4 * f + 16));
-            Store(d0 + 2 * f, _mm_unpacklo_epi64(x, y));
-            Store(d1 + 2 * f, _mm_unpackhi_epi64(x, y));
+            // Each 32-bit lane is a frame, a in its low half: a and b sign-extended
+            // to the whole lane pack back without saturating. Shifts and one
+            // pack a channel, where unpacks would need four shuffles.
+            const __m128i x = Load(in + 4 * f), y = Load(in + 4 * f + 16);
+            const __m128i ax = _mm_srai_epi32(_mm_slli_epi32(x, 16), 16), ay = _mm_srai_epi32(_mm_slli_epi32(y, 16), 16);
+            Store(d0 + 2 * f, _mm_packs_epi32(ax, ay));
+            Store(d1 + 2 * f, _mm_packs_epi32(_mm_srai_epi32(x, 16), _mm_srai_epi32(y, 16)));
         }
     } else if (width == 2) {
         for (; f + 8 <= frames; f += 8) {

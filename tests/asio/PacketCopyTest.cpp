@@ -52,8 +52,9 @@ void Fill(uint8_t* data, size_t size, std::mt19937& random) {
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(random());
 }
 
-// Around every kernel's step: 4 or 8 frames (with loads two frames ahead), 16 for AVX2 pairs.
-const int32_t kFrameCounts[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 15, 16, 17, 18, 26, 31, 33, 441, 1764};
+// Around every kernel's step: 4, 8 or 16 frames, with loads or stores up to
+// three frames ahead (11 and 19 end a 24-bit pair's 32-byte stores at the last byte).
+const int32_t kFrameCounts[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15, 16, 17, 18, 19, 26, 31, 32, 33, 441, 1764};
 const int32_t kChannelCounts[] = {1, 2, 3, 4, 6, 8, 12, 16};
 
 // The paths held to the plain one: those the build and the processor have.
