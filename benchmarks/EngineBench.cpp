@@ -132,8 +132,9 @@ void OnSwitch(int32_t index) {
     }
     if (r.timeCopy) {
         // The packet's window is open only inside the switch: the one copy
-        // of the period, timed alone; every other switch a memcpy of the
-        // same halves into a ring of buffers, so both start from the same caches.
+        // of the period, timed alone; the switch after it a memcpy of the
+        // same halves into a ring of buffers, so both start from the same
+        // caches; with capture timed too, its kernel and its memcpy on the two after.
         const uint32_t phase = r.capture.on ? n % 4 : n % 2;
         if (phase >= 2) {
             TimeCapture(phase == 2, n / 4);
