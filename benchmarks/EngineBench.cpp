@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -500,11 +501,7 @@ void RealTimeBench(sim::SharedState* device, const BenchOptions& options, const 
                     u.median, u.low, u.high, du.median, du.low, du.high);
         const wake::PairedFigure d = wake::PairedRatio(driverSlices.dryMs, baselineSlices.dryMs, periodMs);
         const wake::PairedFigure dd = wake::PairedRatio(driverSlices.dryMs, designSlices.dryMs, periodMs);
-        auto total = [](const std::vector<double>& v) {
-            double sum = 0;
-            for (double x : v) sum += x;
-            return sum;
-        };
+        auto total = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); };
         std::printf("device dry time: the device %.1f ms, the bare chain's %.1f ms, the design chain's %.1f ms; "
                     "paired ratios bare %.2f (%.2f to %.2f), design %.2f (%.2f to %.2f)\n",
                     total(driverSlices.dryMs), total(baselineSlices.dryMs), total(designSlices.dryMs), d.median,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <numeric>
 #include <utility>
 
 namespace wake {
@@ -414,13 +415,9 @@ void PrintJsonComparison(std::FILE* out, const char* name, const Series& driver,
     figure("p99_ratio", PairedRatio(driver.SliceP99(), baseline.SliceP99(), 0), false);
     figure("p999_ratio", PairedRatio(driver.SliceP999(), baseline.SliceP999(), 0), false);
     figure("max_ratio", PairedRatio(driver.SliceMax(), baseline.SliceMax(), 0), false);
-    auto sum = [](const std::vector<double>& v) {
-        double total = 0;
-        for (double x : v) total += x;
-        return total;
-    };
-    std::fprintf(out, "\"driver_dry_ms\":%.3f,\"baseline_dry_ms\":%.3f,", sum(driverSlices.dryMs),
-                 sum(baselineSlices.dryMs));
+    std::fprintf(out, "\"driver_dry_ms\":%.3f,\"baseline_dry_ms\":%.3f,",
+                 std::accumulate(driverSlices.dryMs.begin(), driverSlices.dryMs.end(), 0.0),
+                 std::accumulate(baselineSlices.dryMs.begin(), baselineSlices.dryMs.end(), 0.0));
     std::fprintf(out, "\"driver_missed\":%lld,\"baseline_missed\":%lld,\"driver_p99_ms\":%.4f,\"baseline_p99_ms\":%.4f}",
                  static_cast<long long>(driver.Missed()), static_cast<long long>(baseline.Missed()),
                  driver.Deviation(0.99), baseline.Deviation(0.99));
