@@ -50,21 +50,23 @@ bool Takes(int32_t stride, Pointer const* channelsOf, int32_t channels, int32_t 
     return true;
 }
 
-// Around a 24-bit kernel: the channels' marker patterns, the kernel's
-// frames (`kernel(scan, clean)` returns how many it did; scan is null
-// without markers), the rest one sample at a time, and each channel's
-// verdict.
-template <typename Kernel>
-void Interleave24(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels, int32_t frames,
-                  bool* markers, Kernel kernel) {
+// Around a kernel of kSampleWidth-byte samples: the channels' marker
+// patterns, the kernel's frames (`kernel(scan, clean)` returns how many it
+// did; scan is null without markers), the rest one sample at a time, and
+// each channel's verdict.
+template <int32_t kSampleWidth, typename Kernel>
+void InterleaveScanned(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels,
+                       int32_t frames, bool* markers, Kernel kernel) {
     MarkerPattern patterns[4 * kMaxGroups];
     bool clean[4 * kMaxGroups];
-    for (int32_t c = 0; markers && c < channels; ++c) patterns[c] = MarkerPatternOf(sources[c], frames, kWidth);
+    for (int32_t c = 0; markers && c < channels; ++c) patterns[c] = MarkerPatternOf(sources[c], frames, kSampleWidth);
     const int32_t done = kernel(markers ? patterns : nullptr, clean);
-    InterleaveFrames(packet, stride, sources, channels, kWidth, done, frames);
+    InterleaveFrames(packet, stride, sources, channels, kSampleWidth, done, frames);
     for (int32_t c = 0; markers && c < channels; ++c) {
         bool ok = patterns[c].valid && (done == 0 || clean[c]);
-        for (int32_t f = done; ok && f < frames; ++f) ok = sources[c][f * kWidth + kWidth - 1] == patterns[c].bytes[f % 4];
+        for (int32_t f = done; ok && f < frames; ++f) {
+            ok = sources[c][f * kSampleWidth + kSampleWidth - 1] == patterns[c].bytes[f % 4];
+        }
         markers[c] = ok;
     }
 }

@@ -28,7 +28,7 @@ using simd::Transpose4;
 using shuffle::kMaxGroups;
 using shuffle::Takes;
 using shuffle::Bytes16;
-using shuffle::Interleave24;
+using shuffle::InterleaveScanned;
 using shuffle::PatternWord;
 using shuffle::kZero;
 using shuffle::TheTables;
@@ -213,7 +213,8 @@ void Ssse3Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sour
         Sse2()->interleave(packet, stride, sources, channels, width, frames, markers);
         return;
     }
-    Interleave24(packet, stride, sources, channels, frames, markers, [&](const MarkerPattern* scan, bool* clean) {
+    InterleaveScanned<shuffle::kWidth>(packet, stride, sources, channels, frames, markers,
+                                       [&](const MarkerPattern* scan, bool* clean) {
         if (channels == 2) {
             return scan ? InterleaveTwo<true>(packet, sources[0], sources[1], frames, scan, clean)
                         : InterleaveTwo<false>(packet, sources[0], sources[1], frames, scan, clean);
