@@ -295,7 +295,10 @@ DWORD QueueStream(PinInstance& pin, bool write, void* out, DWORD outSize, OVERLA
         ++state->streams[pin.pinId].queued;
         state->streams[pin.pinId].starved = 0;
     }
-    WakeClock();
+    // Behind a playing packet the clock's next deadline stays as it is: a
+    // wake would only cost the sender a round trip and the clock a turn.
+    const bool behind = pin.running && pin.count > 1 && !pin.stalled && !(state && state->config.burst);
+    if (!behind) WakeClock();
     return ERROR_IO_PENDING;
 }
 

@@ -45,13 +45,16 @@ struct Chain {
     BaselineSlice* slice = nullptr;
 };
 
-// The waiter's packet goes back; into a dry device it ends an underrun.
+// The waiter's packet goes back; into a dry device it ends an underrun and
+// wakes the clock, as the virtual device's queue does (behind a playing
+// packet the clock's deadline stands).
 void HandBack(Chain& chain, BaselineSlice& slice) {
     const double now = NowMs();
     chain.handedMs = now;
     if (chain.queued++ == 0) {
         ++slice.underruns;
         slice.dryMs += std::max(0.0, now - chain.dryFromMs);
+        SetEvent(chain.wake);
     }
 }
 
@@ -141,7 +144,6 @@ DWORD WINAPI DesignWaiterThread(void* context) {
         slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
         while (NowMs() - now < chain.busyMs) YieldProcessor();
         HandBack(chain, slice);
-        SetEvent(chain.wake);
     }
     CancelWaitableTimer(timer);
     CloseHandle(timer);
@@ -162,7 +164,6 @@ DWORD WINAPI WaiterThread(void* context) {
         if (chain.holdMs) Sleep(chain.holdMs);
         // The next packet; into a dry device it starts the grid anew.
         HandBack(chain, slice);
-        SetEvent(chain.wake);
     }
     return 0;
 }
