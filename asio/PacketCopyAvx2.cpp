@@ -404,19 +404,6 @@ int32_t DeinterleaveGroups32(const uint8_t* in, int32_t stride, uint8_t* const* 
 // copy that runs once a period finds its code cold, so the fewer lines and
 // calls it passes through, the sooner it starts.
 
-// Two 16-bit channels, 16 frames a step.
-int32_t InterleaveTwo16(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t frames) {
-    int32_t f = 0;
-    for (; f + 16 <= frames; f += 16) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 2 * f));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2 * f));
-        const __m256i low = _mm256_unpacklo_epi16(x, y), high = _mm256_unpackhi_epi16(x, y);
-        Store32(out + 4 * f, _mm256_permute2x128_si256(low, high, 0x20));
-        Store32(out + 4 * f + 32, _mm256_permute2x128_si256(low, high, 0x31));
-    }
-    return f;
-}
-
 // Eight 32-bit samples of a passing channel: each top byte its pattern byte, the rest zero.
 inline __m256i Expected32(const MarkerPattern& p) {
     auto top = [](uint8_t b) { return static_cast<int32_t>(static_cast<uint32_t>(b) << 24); };
@@ -428,26 +415,37 @@ inline bool TopBytesClean(__m256i differ) {
     return _mm256_testz_si256(differ, _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u))) != 0;
 }
 
-// Two 32-bit channels, 8 frames a step; with the scan, each load is held to its channel's pattern.
-template <bool kScan>
-int32_t InterleaveTwo32(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t frames,
-                        const MarkerPattern* patterns, bool* clean) {
+// Two channels of kBytes-byte samples (2 or 4), 32 bytes of each a step;
+// with the scan (32-bit only), each load is held to its channel's pattern.
+template <int kBytes, bool kScan>
+int32_t InterleavePair(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t frames, const MarkerPattern* patterns,
+                       bool* clean) {
+    static_assert(kBytes == 2 || kBytes == 4, "16- or 32-bit samples");
+    static_assert(!kScan || kBytes == 4, "the marker scan is for 32-bit samples");
+    constexpr int32_t kStep = 32 / kBytes;
     __m256i ea = _mm256_setzero_si256(), eb = ea, da = ea, db = ea;
     if (kScan) {
         ea = Expected32(patterns[0]);
         eb = Expected32(patterns[1]);
     }
     int32_t f = 0;
-    for (; f + 8 <= frames; f += 8) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 4 * f));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 4 * f));
+    for (; f + kStep <= frames; f += kStep) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + kBytes * f));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + kBytes * f));
         if (kScan) {
             da = _mm256_or_si256(da, _mm256_xor_si256(x, ea));
             db = _mm256_or_si256(db, _mm256_xor_si256(y, eb));
         }
-        const __m256i low = _mm256_unpacklo_epi32(x, y), high = _mm256_unpackhi_epi32(x, y);
-        Store32(out + 8 * f, _mm256_permute2x128_si256(low, high, 0x20));
-        Store32(out + 8 * f + 32, _mm256_permute2x128_si256(low, high, 0x31));
+        __m256i low, high;
+        if constexpr (kBytes == 2) {
+            low = _mm256_unpacklo_epi16(x, y);
+            high = _mm256_unpackhi_epi16(x, y);
+        } else {
+            low = _mm256_unpacklo_epi32(x, y);
+            high = _mm256_unpackhi_epi32(x, y);
+        }
+        Store32(out + 2 * kBytes * f, _mm256_permute2x128_si256(low, high, 0x20));
+        Store32(out + 2 * kBytes * f + 32, _mm256_permute2x128_si256(low, high, 0x31));
     }
     if (kScan) {
         clean[0] = TopBytesClean(da);
@@ -501,21 +499,20 @@ namespace {
 
 void Avx2Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sources, int32_t channels, int32_t width,
                     int32_t frames, bool* markers) {
-    bool present = frames > 0 && stride == channels * width;
-    for (int32_t c = 0; present && c < channels; ++c) present = sources[c] != nullptr;
-    if (present && width == 2 && channels == 2 && !markers) {
-        const int32_t done = InterleaveTwo16(packet, sources[0], sources[1], frames);
+    const bool packed = frames > 0 && PackedAndPresent(stride, sources, channels, width);
+    if (packed && width == 2 && channels == 2 && !markers) {
+        const int32_t done = InterleavePair<2, false>(packet, sources[0], sources[1], frames, nullptr, nullptr);
         InterleaveFrames(packet, stride, sources, channels, width, done, frames);
         return;
     }
-    if (present && width == 4 && (channels == 2 || (channels % 8 == 0 && channels <= 8 * kMaxEights32))) {
+    if (packed && width == 4 && (channels == 2 || (channels % 8 == 0 && channels <= 8 * kMaxEights32))) {
         InterleaveScanned<4>(packet, stride, sources, channels, frames, markers,
                              [&](const MarkerPattern* scan, bool* clean) {
                                  if (channels == 2) {
-                                     return scan ? InterleaveTwo32<true>(packet, sources[0], sources[1], frames, scan,
-                                                                         clean)
-                                                 : InterleaveTwo32<false>(packet, sources[0], sources[1], frames,
-                                                                          scan, clean);
+                                     return scan ? InterleavePair<4, true>(packet, sources[0], sources[1], frames,
+                                                                           scan, clean)
+                                                 : InterleavePair<4, false>(packet, sources[0], sources[1], frames,
+                                                                            scan, clean);
                                  }
                                  return scan ? InterleaveEights32<true>(packet, stride, sources, channels, frames,
                                                                         scan, clean)
@@ -551,12 +548,9 @@ void Avx2Interleave(uint8_t* packet, int32_t stride, const uint8_t* const* sourc
 // a multiple of 8 (of 4 at 32 bits), every channel present.
 int32_t Avx2Blocks(const uint8_t* in, int32_t stride, uint8_t* const* d, int32_t channels, int32_t width,
                    int32_t frames) {
-    if (frames <= 0 || width < 2 || width > 4 || stride != channels * width) return -1;
+    if (frames <= 0 || width < 2 || width > 4 || !PackedAndPresent(stride, d, channels, width)) return -1;
     const int32_t group = width == 4 ? 4 : 8;
     if (channels != 2 && (channels <= 0 || channels % group != 0)) return -1;
-    for (int32_t c = 0; c < channels; ++c) {
-        if (!d[c]) return -1;
-    }
     switch (width) {
     case 2:
         return channels == 2 ? DeinterleaveTwo16(in, d[0], d[1], frames) : DeinterleaveEight16(in, stride, d, channels, frames);

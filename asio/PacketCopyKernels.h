@@ -22,6 +22,17 @@ struct MarkerPattern {
 };
 MarkerPattern MarkerPatternOf(const uint8_t* samples, int32_t frames, int32_t width);
 
+// Frames packed without padding, every channel present: the layout the
+// vector kernels take (each adds its own channel counts).
+template <typename Pointer>
+bool PackedAndPresent(int32_t stride, Pointer const* channelsOf, int32_t channels, int32_t width) {
+    if (stride != channels * width) return false;
+    for (int32_t c = 0; c < channels; ++c) {
+        if (!channelsOf[c]) return false;
+    }
+    return true;
+}
+
 // The kernels the build has, whatever the processor: null when not built.
 const Path* Ssse3Kernels();
 const Path* Avx2Kernels();

@@ -39,15 +39,12 @@ constexpr int32_t kWidth = 3;
 constexpr int32_t kMaxGroups = 16;  // groups of 4 channels held at once
 
 // The layouts the 24-bit kernels take: packed frames of 2 channels or a
-// multiple of 4, every channel present.
+// multiple of 4.
 template <typename Pointer>
 bool Takes(int32_t stride, Pointer const* channelsOf, int32_t channels, int32_t width, int32_t frames) {
-    if (width != kWidth || frames <= 0 || stride != channels * kWidth) return false;
+    if (width != kWidth || frames <= 0) return false;
     if (channels != 2 && (channels % 4 != 0 || channels / 4 > kMaxGroups)) return false;
-    for (int32_t c = 0; c < channels; ++c) {
-        if (!channelsOf[c]) return false;
-    }
-    return true;
+    return PackedAndPresent(stride, channelsOf, channels, width);
 }
 
 // Around a kernel of kSampleWidth-byte samples: the channels' marker

@@ -328,16 +328,14 @@ int32_t DeinterleaveBlocks(const uint8_t* in, int32_t stride, uint8_t* const* d,
     return f;
 }
 
-// Whether the kernels take this layout: packed frames, every channel present.
+// Whether the kernels take this layout: packed frames of 2 channels or of
+// whole groups, every channel present.
 template <typename Pointer>
 bool Packed(int32_t stride, Pointer const* channelsOf, int32_t channels, int32_t width) {
-    if (width < 2 || width > 4 || stride != channels * width) return false;
+    if (width < 2 || width > 4) return false;
     const int32_t groupSize = width == 2 ? 8 : 4;
     if (channels != 2 && (channels % groupSize != 0 || channels / 4 > kMaxGroups)) return false;
-    for (int32_t c = 0; c < channels; ++c) {
-        if (!channelsOf[c]) return false;
-    }
-    return true;
+    return PackedAndPresent(stride, channelsOf, channels, width);
 }
 
 bool Sse2Markers(const uint8_t* samples, int32_t frames, int32_t width);
