@@ -30,6 +30,7 @@ constexpr ULONG kTopologyCategories = 0;
 constexpr ULONG kTopologyNodes = 1;
 constexpr ULONG kTopologyConnections = 2;
 constexpr ULONG kConnectionState = 0;
+constexpr int64_t kUsbFrameMicroseconds = 1000;
 
 
 constexpr LONG kStatusPending = 0x103;
@@ -216,12 +217,27 @@ void BeginTake(PinInstance& pin) {
     pin.check.Begin(pin.channels, pin.bits, CarriesDop(pin), state ? state->config.leadPackets : kDefaultLeadPackets);
 }
 
+// One oscillator clocks the device's streams and it serves them per USB
+// frame: a pin set running within a frame of another pin's last completion at
+// the same rate starts on that pin's grid, so the two complete together.
+int64_t SharedGridStart(const PinInstance& pin, int64_t now) {
+    const int64_t frame = kUsbFrameMicroseconds * TicksPerSecond() / 1000000;
+    const int64_t first = pin.count ? pin.queue[pin.head].duration : 0;
+    int64_t start = now;
+    ForEachPin([&](Object& object) {
+        const PinInstance& other = *object.pin;
+        if (&other == &pin || !other.running || other.rate != pin.rate || other.chainTime > now) return;
+        if (now - other.chainTime < frame && other.chainTime + first > now) start = other.chainTime;
+    });
+    return start;
+}
+
 // One step of STOP, ACQUIRE, PAUSE, RUN (or back).
 void EnterState(PinInstance& pin, ULONG next) {
     pin.state = next;
     if (next == KSSTATE_RUN) {
         pin.running = true;
-        pin.chainTime = Now();
+        pin.chainTime = SharedGridStart(pin, Now());
         pin.starved = pin.count == 0;
         if (pin.count) pin.headDeadline = pin.chainTime + pin.queue[pin.head].duration;
     } else {

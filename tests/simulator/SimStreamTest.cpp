@@ -7,6 +7,7 @@
 #include "simulator/TestPattern.h"
 
 #include <memory>
+#include <utility>
 
 namespace simtest {
 namespace {
@@ -15,6 +16,7 @@ using SimStream = SimTest;
 using SimStreamFaults = SimTest;
 
 constexpr LONG kStatusCancelled = static_cast<LONG>(0xC0000120);
+constexpr ULONG_PTR kStatusPending = 0x103;
 
 std::vector<std::unique_ptr<Packet>> MakePackets(int count, size_t bytes) {
     std::vector<std::unique_ptr<Packet>> packets;
@@ -96,6 +98,61 @@ TEST_F(SimStream, EightRenderPacketsCompleteInOrderAtThePacketRateAndPassTheChec
     EXPECT_EQ(0u, stream.channel[0].breaks);
     EXPECT_TRUE(Api().CloseHandle(pin));
     EXPECT_EQ(0u, stream.open);
+    Api().CloseHandle(filter);
+}
+
+TEST_F(SimStream, PinsSetRunningWithinAFrameCompleteTogether) {
+    // The device's one clock: a driver sets its capture and render pins
+    // running one after the other, and their packets still end together, so
+    // its streaming thread wakes once a period, not twice.
+    HANDLE filter = OpenFilter();
+    PinFormat format;
+    format.rate = 44100;
+    format.bits = 16;
+    struct Side {
+        HANDLE pin = nullptr;
+        bool write = true;
+        std::vector<std::unique_ptr<Packet>> packets;
+    } sides[2];
+    sides[1].write = false;
+    ASSERT_EQ(DWORD(0), CreatePin(filter, 0, format, &sides[0].pin));
+    ASSERT_EQ(DWORD(0), CreatePin(filter, 2, format, &sides[1].pin));
+    // One pass of the clock delivers in handle order: with the lower handle
+    // started second, the first-started pin's packet seen done means the
+    // other's was delivered before it.
+    if (sides[0].pin < sides[1].pin) std::swap(sides[0], sides[1]);
+    for (Side& side : sides) {
+        StepTo(side.pin, KSSTATE_STOP, KSSTATE_PAUSE);
+        side.packets = MakePackets(2, 441 * 4);  // 10 ms each
+        for (auto& packet : side.packets) ASSERT_EQ(DWORD(ERROR_IO_PENDING), packet->Queue(side.pin, side.write));
+    }
+    LARGE_INTEGER frequency, started, now;
+    QueryPerformanceFrequency(&frequency);
+    auto since = [&] {
+        QueryPerformanceCounter(&now);
+        return (now.QuadPart - started.QuadPart) * 1000.0 / frequency.QuadPart;
+    };
+    QueryPerformanceCounter(&started);
+    ASSERT_EQ(DWORD(0), SetState(sides[0].pin, KSSTATE_RUN));
+    while (since() < 0.5) YieldProcessor();  // half a frame apart
+    ASSERT_EQ(DWORD(0), SetState(sides[1].pin, KSSTATE_RUN));
+    const double apart = since();
+    for (int i = 0; i < 2; ++i) {
+        // Watched, not waited for: a waiter woken late would find both done anyway.
+        const OVERLAPPED& first = sides[0].packets[i]->overlapped;
+        while (first.Internal == kStatusPending && since() < 5000) YieldProcessor();
+        ASSERT_TRUE(sides[0].packets[i]->Wait(5000));
+        // A thread preempted between the two calls started them frames apart.
+        if (apart < 0.9) {
+            EXPECT_EQ(0, static_cast<LONG>(sides[1].packets[i]->overlapped.Internal))
+                << "packet " << i << " of pins started " << apart << " ms apart";
+        }
+        ASSERT_TRUE(sides[1].packets[i]->Wait(5000));
+    }
+    for (Side& side : sides) {
+        StepTo(side.pin, KSSTATE_RUN, KSSTATE_STOP);
+        Api().CloseHandle(side.pin);
+    }
     Api().CloseHandle(filter);
 }
 
