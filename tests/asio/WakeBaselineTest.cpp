@@ -130,15 +130,19 @@ TEST(WakeBaseline, TheDesignChainWakesOncePerPeriodAndHoldsItsBusyTime) {
 }
 
 TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
-    // 20 ms periods for 300 ms: about fifteen wake-ups, however busy the machine.
-    const wake::BaselineSlice slice = wake::RunBaselineSlice(20.0, 300.0);
-    ASSERT_TRUE(slice.ran);
-    EXPECT_GE(slice.times.size(), 5u);
-    EXPECT_LE(slice.times.size(), 15u);
-    for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_LE(slice.times[i - 1], slice.times[i]);
-    // With a packet ahead, the device runs dry only after a wake-up a whole period late.
-    if (slice.worstLateMs < 20.0 - 2) {
-        EXPECT_EQ(0u, slice.underruns) << slice.worstLateMs;
+    // 20 ms periods for 300 ms: about fifteen wake-ups, however busy the
+    // machine; duplex, a period is one wake-up for its two completions.
+    for (bool duplex : {false, true}) {
+        const wake::BaselineSlice slice =
+            duplex ? wake::RunDuplexBaselineSlice(20.0, 300.0) : wake::RunBaselineSlice(20.0, 300.0);
+        ASSERT_TRUE(slice.ran) << duplex;
+        EXPECT_GE(slice.times.size(), 5u) << duplex;
+        EXPECT_LE(slice.times.size(), 15u) << duplex;
+        for (size_t i = 1; i < slice.times.size(); ++i) EXPECT_LE(slice.times[i - 1], slice.times[i]);
+        // With a packet ahead, the device runs dry only after a wake-up a whole period late.
+        if (slice.worstLateMs < 20.0 - 2) {
+            EXPECT_EQ(0u, slice.underruns) << slice.worstLateMs;
+        }
     }
     EXPECT_TRUE(wake::RunBaselineSlice(0, 100).times.empty());
     EXPECT_FALSE(wake::RunBaselineSlice(20, 0).ran);

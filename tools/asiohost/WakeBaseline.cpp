@@ -154,10 +154,24 @@ DWORD WINAPI DesignWaiterThread(void* context) {
 DWORD WINAPI WaiterThread(void* context) {
     Chain& chain = *static_cast<Chain*>(context);
     BaselineSlice& slice = *chain.slice;
-    HANDLE waits[2] = {chain.tick, chain.finished};
-    uint64_t taken = 0;
     // A completion left beats the end: wait-any reports the lowest signalled handle.
-    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    HANDLE waits[3] = {chain.tick, chain.finished, chain.captureTick};
+    const DWORD handles = chain.captureTick ? 3 : 2;
+    uint64_t taken = 0;
+    bool render = false, capture = !chain.captureTick;
+    for (;;) {
+        const DWORD wait = WaitForMultipleObjects(handles, waits, FALSE, INFINITE);
+        if (wait == WAIT_OBJECT_0) {
+            render = true;
+        } else if (wait == WAIT_OBJECT_0 + 2) {
+            capture = true;
+        } else {
+            break;
+        }
+        // Duplex: the period is served once both its packets are in.
+        if (!render || !capture) continue;
+        render = false;
+        capture = !chain.captureTick;
         const double now = NowMs();
         if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
         slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
@@ -271,6 +285,12 @@ BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead,
     Chain chain;
     chain.holdMs = holdMs;
     return RunChain(chain, periodMs, ms, packetsAhead);
+}
+
+BaselineSlice RunDuplexBaselineSlice(double periodMs, double ms) {
+    Chain chain;
+    chain.duplex = true;
+    return RunChain(chain, periodMs, ms, kBaselinePacketsAhead);
 }
 
 BaselineSlice RunDesignSlice(double periodMs, double ms, double busyMs, bool duplex) {

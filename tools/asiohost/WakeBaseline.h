@@ -68,6 +68,10 @@ constexpr int32_t kBaselinePacketsAhead = 2;
 BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead = kBaselinePacketsAhead,
                                uint32_t holdMs = 0);
 
+// The bare chain of a duplex stream: the device completes a capture packet
+// beside each render one, and the waiter hands the packet back once both are in.
+BaselineSlice RunDuplexBaselineSlice(double periodMs, double ms);
+
 // The design-shaped chain: per period the waiter does what the driver's
 // design asks of it and nothing of our code: a wait on all 52 handles of the
 // streaming loop, a re-arm of a two-second waitable timer, and a busy hold of
