@@ -129,6 +129,28 @@ TEST(WakeBaseline, TheDesignChainWakesOncePerPeriodAndHoldsItsBusyTime) {
     }
 }
 
+TEST(WakeBaseline, AWaiterWokenLateServesEveryPeriodItsCompletionsHold) {
+    // Two periods in, each direction's completions seen in a row (wait-any
+    // reports the lowest handle first): two periods served, none lost; a
+    // period lost would leave the device a packet short for good.
+    wake::PendingPeriods duplex(true);
+    duplex.Render();
+    duplex.Render();
+    EXPECT_FALSE(duplex.Take());
+    duplex.Capture();
+    EXPECT_TRUE(duplex.Take());
+    EXPECT_FALSE(duplex.Take());
+    duplex.Capture();
+    EXPECT_TRUE(duplex.Take());
+    EXPECT_FALSE(duplex.Take());
+    wake::PendingPeriods simplex(false);
+    simplex.Render();
+    simplex.Render();
+    EXPECT_TRUE(simplex.Take());
+    EXPECT_TRUE(simplex.Take());
+    EXPECT_FALSE(simplex.Take());
+}
+
 TEST(WakeBaseline, TheChainWakesOncePerPeriodInAscendingTime) {
     // 20 ms periods for 300 ms: about fifteen wake-ups, however busy the
     // machine; duplex, a period is one wake-up for its two completions.

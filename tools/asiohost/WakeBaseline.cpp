@@ -123,27 +123,26 @@ DWORD WINAPI DesignWaiterThread(void* context) {
     handles[4] = chain.tick;
     if (chain.captureTick) handles[28] = chain.captureTick;
     uint64_t taken = 0;
-    bool render = false, capture = !chain.captureTick;
+    PendingPeriods pending(chain.captureTick != nullptr);
     for (;;) {
         const DWORD wait = WaitForMultipleObjects(kDesignHandles, handles, FALSE, INFINITE);
         if (wait == WAIT_OBJECT_0 + 4) {
-            render = true;
+            pending.Render();
         } else if (wait == WAIT_OBJECT_0 + 28) {
-            capture = true;
+            pending.Capture();
         } else {
             break;
         }
         LARGE_INTEGER due;
         due.QuadPart = -20000000;
         SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
-        if (!render || !capture) continue;
-        render = false;
-        capture = !chain.captureTick;
-        const double now = NowMs();
-        if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
-        slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
-        while (NowMs() - now < chain.busyMs) YieldProcessor();
-        HandBack(chain, slice);
+        while (pending.Take()) {
+            const double now = NowMs();
+            if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
+            slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+            while (NowMs() - now < chain.busyMs) YieldProcessor();
+            HandBack(chain, slice);
+        }
     }
     CancelWaitableTimer(timer);
     CloseHandle(timer);
@@ -158,26 +157,24 @@ DWORD WINAPI WaiterThread(void* context) {
     HANDLE waits[3] = {chain.tick, chain.finished, chain.captureTick};
     const DWORD handles = chain.captureTick ? 3 : 2;
     uint64_t taken = 0;
-    bool render = false, capture = !chain.captureTick;
+    PendingPeriods pending(chain.captureTick != nullptr);
     for (;;) {
         const DWORD wait = WaitForMultipleObjects(handles, waits, FALSE, INFINITE);
         if (wait == WAIT_OBJECT_0) {
-            render = true;
+            pending.Render();
         } else if (wait == WAIT_OBJECT_0 + 2) {
-            capture = true;
+            pending.Capture();
         } else {
             break;
         }
-        // Duplex: the period is served once both its packets are in.
-        if (!render || !capture) continue;
-        render = false;
-        capture = !chain.captureTick;
-        const double now = NowMs();
-        if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
-        slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
-        if (chain.holdMs) Sleep(chain.holdMs);
-        // The next packet; into a dry device it starts the grid anew.
-        HandBack(chain, slice);
+        while (pending.Take()) {
+            const double now = NowMs();
+            if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
+            slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+            if (chain.holdMs) Sleep(chain.holdMs);
+            // The next packet; into a dry device it starts the grid anew.
+            HandBack(chain, slice);
+        }
     }
     return 0;
 }

@@ -68,6 +68,29 @@ constexpr int32_t kBaselinePacketsAhead = 2;
 BaselineSlice RunBaselineSlice(double periodMs, double ms, int32_t packetsAhead = kBaselinePacketsAhead,
                                uint32_t holdMs = 0);
 
+// Completions a waiter has taken but not yet served. A waiter woken late
+// finds several periods' completions of each direction in at once and serves
+// every one, as the driver's ring masks do; a duplex period needs both of its
+// packets.
+class PendingPeriods {
+public:
+    explicit PendingPeriods(bool duplex) : m_duplex(duplex) {}
+    void Render() { ++m_render; }
+    void Capture() { ++m_capture; }
+    // True (and one period fewer pending) when a whole period is in.
+    bool Take() {
+        if (m_render == 0 || (m_duplex && m_capture == 0)) return false;
+        --m_render;
+        if (m_duplex) --m_capture;
+        return true;
+    }
+
+private:
+    bool m_duplex;
+    uint32_t m_render = 0;
+    uint32_t m_capture = 0;
+};
+
 // The bare chain of a duplex stream: the device completes a capture packet
 // beside each render one, and the waiter hands the packet back once both are in.
 BaselineSlice RunDuplexBaselineSlice(double periodMs, double ms);
