@@ -58,6 +58,15 @@ void HandBack(Chain& chain, BaselineSlice& slice) {
     }
 }
 
+// A served period's wake-up: its time, and how late it came against the
+// deadline of the completion it serves (the `taken`-th). Returns the time.
+double NoteWakeUp(const Chain& chain, BaselineSlice& slice, uint64_t taken) {
+    const double now = NowMs();
+    if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
+    slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken % kDeadlineRing]);
+    return now;
+}
+
 // The device clock's loop: the same timed wait and yield loop, on an event
 // that every packet handed back sets.
 DWORD WINAPI TimerThread(void* context) {
@@ -137,9 +146,7 @@ DWORD WINAPI DesignWaiterThread(void* context) {
         due.QuadPart = -20000000;
         SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
         while (pending.Take()) {
-            const double now = NowMs();
-            if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
-            slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+            const double now = NoteWakeUp(chain, slice, taken++);
             while (NowMs() - now < chain.busyMs) YieldProcessor();
             HandBack(chain, slice);
         }
@@ -168,9 +175,7 @@ DWORD WINAPI WaiterThread(void* context) {
             break;
         }
         while (pending.Take()) {
-            const double now = NowMs();
-            if (slice.times.size() < slice.times.capacity()) slice.times.push_back(now);
-            slice.worstLateMs = std::max(slice.worstLateMs, now - chain.deadlines[taken++ % kDeadlineRing]);
+            NoteWakeUp(chain, slice, taken++);
             if (chain.holdMs) Sleep(chain.holdMs);
             // The next packet; into a dry device it starts the grid anew.
             HandBack(chain, slice);
